@@ -1,0 +1,55 @@
+// The examples of docs/*.md are compiled into this test (the build extracts
+// every ```cpp block) and run here, with their output compared to what the
+// documentation says they print.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tools/capture.h"
+#include "trace/msgbox.h"
+
+void ExampleConsoleTraces();
+void ExampleTextItems();
+void ExampleMessageBoxTrace(unsigned long long wParam);
+void ExampleTextRoutines();
+
+namespace {
+
+std::string RunExample(void (*example)()) {
+  tw_test::Capture out(tw_test::Stream::Output);
+  example();
+  return out.Finish();
+}
+
+TEST(DocsTrace, ConsoleExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleConsoleTraces),
+            "Key\teax\t\t65\r\n"
+            "\r\nCREATE\r\nhMenu\t\t1234\r\nwMenu\t\t0\r\n");
+}
+
+TEST(DocsTrace, TextItemExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleTextItems),
+            "Class\t$edi\t\tToolbarWindow32\r\n"
+            "Class\t$edi\t\t127\t<not a pointer>\r\n");
+}
+
+int g_boxes = 0;
+std::string g_text;
+
+TEST(DocsTrace, MessageBoxExampleShowsOneBox) {
+  tw::SetMessageBoxFunction([](const char* text, const char* caption, UINT) {
+    ++g_boxes;
+    g_text = std::string(caption) + "|" + text;
+    return IDOK;
+  });
+  ExampleMessageBoxTrace(42);
+  tw::SetMessageBoxFunction(nullptr);
+  EXPECT_EQ(g_boxes, 1);
+  EXPECT_EQ(g_text, "info|eax\t\t42\r\n");
+}
+
+TEST(DocsText, TextRoutineExamplePrintsTheNumber) {
+  EXPECT_EQ(RunExample(ExampleTextRoutines), "-2147483648 ok\r\n");
+}
+
+}  // namespace

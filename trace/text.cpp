@@ -1,0 +1,116 @@
+// Decimal rendering, text lengths, counted copies and console output.
+#include "trace/text.h"
+
+#include "compat/win32.h"
+
+#include <emmintrin.h>
+
+#include <cstring>
+
+namespace tw {
+
+namespace {
+
+// Reverses the digits between first and end (the NUL's place) in place.
+void ReverseDigits(char* first, char* end) {
+  for (char* last = end - 1; first < last; ++first, --last) {
+    const char swap = *first;
+    *first = *last;
+    *last = swap;
+  }
+}
+
+}  // namespace
+
+void DecimalText(std::int32_t value, char* out) {
+  std::uint32_t magnitude = static_cast<std::uint32_t>(value);
+  if (value < 0) {
+    *out++ = '-';
+    magnitude = 0u - magnitude;
+  }
+  // Division by 10 as a multiplication: the high half of n * 0xCCCCCCCD,
+  // shifted right by 3, is n / 10 for every 32-bit n.
+  char* first = out;
+  do {
+    const std::uint32_t quotient =
+        static_cast<std::uint32_t>((std::uint64_t{magnitude} * 0xCCCCCCCDu) >> 35);
+    *out++ = static_cast<char>('0' + (magnitude - quotient * 10));
+    magnitude = quotient;
+  } while (magnitude != 0);
+  *out = '\0';
+  ReverseDigits(first, out);
+}
+
+void DecimalText64(std::int64_t value, char* out) {
+  std::uint64_t magnitude = static_cast<std::uint64_t>(value);
+  if (value < 0) {
+    *out++ = '-';
+    magnitude = 0u - magnitude;
+  }
+  char* first = out;
+  do {
+    *out++ = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  *out = '\0';
+  ReverseDigits(first, out);
+}
+
+// Reading whole aligned blocks may pass the end of the text's object, never
+// the page: the sanitizer is told that this is intended.
+__attribute__((no_sanitize("address"))) std::uint32_t TextLengthSse2(const char* text) {
+  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(text);
+  const char* block = reinterpret_cast<const char*>(address & ~std::uintptr_t{15});
+  const unsigned shift = static_cast<unsigned>(address & 15);
+  const __m128i zero = _mm_setzero_si128();
+  unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
+                      _mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero))) >>
+                  shift;
+  if (mask != 0) return static_cast<std::uint32_t>(__builtin_ctz(mask));
+  for (;;) {
+    block += 16;
+    mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero)));
+    if (mask != 0) {
+      return static_cast<std::uint32_t>(block - text) +
+             static_cast<std::uint32_t>(__builtin_ctz(mask));
+    }
+  }
+}
+
+__attribute__((no_sanitize("address"))) std::uint32_t TextLength(const char* text) {
+  const char* p = text;
+  while ((reinterpret_cast<std::uintptr_t>(p) & 3) != 0) {
+    if (*p == '\0') return static_cast<std::uint32_t>(p - text);
+    ++p;
+  }
+  for (;; p += 4) {
+    std::uint32_t word;
+    std::memcpy(&word, p, 4);
+    const std::uint32_t marks = (word - 0x01010101u) & ~word & 0x80808080u;
+    if (marks != 0) {
+      // Little-endian: the lowest marked byte is the first NUL.
+      return static_cast<std::uint32_t>(p - text) +
+             static_cast<std::uint32_t>(__builtin_ctz(marks) / 8);
+    }
+  }
+}
+
+char* TextCopy(char* destination, const char* source, std::int32_t count) {
+  if (count < 0) count = static_cast<std::int32_t>(TextLengthSse2(source)) + count + 2;
+  const std::int32_t words = count / 4;
+  for (std::int32_t i = 0; i < words; ++i) {
+    std::memcpy(destination + 4 * i, source + 4 * i, 4);
+  }
+  for (std::int32_t i = words * 4; i < count; ++i) destination[i] = source[i];
+  return destination + count;
+}
+
+std::uint32_t ConsoleWrite(const char* text) {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD written = 0;
+  WriteFile(output, text, TextLength(text), &written, nullptr);
+  return written;
+}
+
+}  // namespace tw
