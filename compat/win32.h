@@ -86,3 +86,20 @@ DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 
 #endif  // _WIN32
+
+// ---- Case mapping of UTF-16 texts (compat/locale_posix.cpp) ----
+#ifndef _WIN32
+using WCHAR = char16_t;
+using LCID = DWORD;
+constexpr LCID LOCALE_USER_DEFAULT = 0x400;
+constexpr DWORD LCMAP_LOWERCASE = 0x100;
+constexpr DWORD LCMAP_UPPERCASE = 0x200;
+constexpr DWORD LCMAP_LINGUISTIC_CASING = 0x1000000;
+
+// Maps every unit of the Basic Multilingual Plane to its simple lower or upper
+// case; surrogates and units without a case mapping are copied unchanged. A
+// source count of -1 means the text up to and including its zero unit.
+// Returns the units written (or needed, when the destination size is 0).
+int WINAPI LCMapStringW(LCID locale, DWORD flags, const WCHAR* source, int sourceCount,
+                        WCHAR* destination, int destinationSize);
+#endif

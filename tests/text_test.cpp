@@ -4,19 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
 #include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "tools/capture.h"
+#include "tools/guarded_page.h"
 
 namespace {
 
@@ -64,49 +58,7 @@ TEST(DecimalText64, RendersTheWholeRange) {
   EXPECT_STREQ(out, "-4294967296");
 }
 
-// Two pages: the first readable, the second not, so a routine that reads past
-// the end of a text placed at the end of the first page faults.
-class GuardedPage {
- public:
-  GuardedPage() {
-#ifdef _WIN32
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    size_ = info.dwPageSize;
-    base_ = static_cast<char*>(
-        VirtualAlloc(nullptr, 2 * size_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-    DWORD old;
-    VirtualProtect(base_ + size_, size_, PAGE_NOACCESS, &old);
-#else
-    size_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    base_ = static_cast<char*>(
-        mmap(nullptr, 2 * size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    mprotect(base_ + size_, size_, PROT_NONE);
-#endif
-  }
-  ~GuardedPage() {
-#ifdef _WIN32
-    VirtualFree(base_, 0, MEM_RELEASE);
-#else
-    munmap(base_, 2 * size_);
-#endif
-  }
-  // Places a text of length bytes so that its NUL is the page's last byte.
-  const char* TextAtEnd(std::size_t length, char fill = 'x') {
-    char* text = base_ + size_ - length - 1;
-    std::memset(base_, 'y', size_);
-    std::memset(text, fill, length);
-    text[length] = '\0';
-    return text;
-  }
-  char* Page() {
-    return base_;
-  }
-
- private:
-  char* base_;
-  std::size_t size_;
-};
+using tw_test::GuardedPage;
 
 TEST(TextLengthSse2, EveryAlignmentAndLength) {
   alignas(16) char block[128];

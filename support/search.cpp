@@ -1,0 +1,355 @@
+// Text search (TextFind) and text comparison (TextCompare).
+//
+// Case folding is the library's own: a byte is folded by setting bit 5, so
+// letters compare without regard to case (and so do a few punctuation pairs,
+// such as "@" and "`"). A terminating zero is never folded and never matches:
+// no match runs past the end of the haystack and a comparison stops at the end
+// of either text. Blocks of 16 bytes are read only where they cannot cross into
+// the next page, so neither routine touches memory beyond the page that holds
+// a text's terminating zero.
+#include "support/search.h"
+
+#include "compat/win32.h"
+#include "trace/text.h"
+
+#include <emmintrin.h>
+
+#include <cstddef>
+
+namespace tw {
+
+namespace {
+
+constexpr unsigned char kFoldBit = 32;
+constexpr std::size_t kPageSize = 4096;  // the smallest x86 page
+constexpr std::size_t kUtf16AreaUnits = 3200;
+
+std::int32_t g_lastMatch = 0;       // position (or count) of the latest search
+std::int32_t g_lastScanLength = 0;  // length scanned by the latest one-byte search
+
+using Bytes = const unsigned char*;
+
+// Index of a match, or one of these.
+constexpr std::ptrdiff_t kNotFound = -1;
+
+// True when 17 bytes from p stay within p's page.
+inline bool BlockFitsInPage(const void* p, std::size_t bytes) {
+  return (reinterpret_cast<std::uintptr_t>(p) & (kPageSize - 1)) <= kPageSize - bytes;
+}
+
+// Resolves a string argument to its text. Addresses are used as they are.
+const char* ResolveText(std::uintptr_t argument) {
+  if (argument <= 127) return "";
+  return reinterpret_cast<const char*>(argument);
+}
+
+struct ByteNeedle {
+  Bytes text;
+  std::size_t length;
+  unsigned char firstFold;  // fold bit for the first byte
+  unsigned char restFold;   // fold bit for every later byte
+  bool wholeWord;
+};
+
+enum class Verdict { Match, Mismatch, HaystackEnds };
+
+// Compares the needle from its second byte on with the haystack at q + 1, and
+// checks the word boundaries when asked to.
+Verdict VerifyAt(Bytes hay, std::size_t q, const ByteNeedle& needle) {
+  for (std::size_t i = 1; i < needle.length; ++i) {
+    const unsigned char h = hay[q + i];
+    if (h == 0) return Verdict::HaystackEnds;
+    if ((h | needle.restFold) != (needle.text[i] | needle.restFold)) return Verdict::Mismatch;
+  }
+  if (needle.wholeWord && needle.text[0] > 32) {
+    if (hay[q + needle.length] > 64) return Verdict::Mismatch;
+    if (q > 0 && hay[q - 1] > 64) return Verdict::Mismatch;
+  }
+  return Verdict::Match;
+}
+
+inline bool PairMatches(Bytes hay, std::size_t p, const ByteNeedle& needle) {
+  const unsigned char second = hay[p + 1];
+  return (hay[p] | needle.firstFold) == (needle.text[0] | needle.firstFold) && second != 0 &&
+         (second | needle.restFold) == (needle.text[1] | needle.restFold);
+}
+
+// Forward search of a needle of two or more bytes from index from (which lies
+// within the text or on its terminating zero). The pair test runs on 16
+// positions at a time.
+__attribute__((no_sanitize("address"))) std::ptrdiff_t FindForward(Bytes hay, std::size_t from,
+                                                                   const ByteNeedle& needle) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i fold0 = _mm_set1_epi8(static_cast<char>(needle.firstFold));
+  const __m128i fold1 = _mm_set1_epi8(static_cast<char>(needle.restFold));
+  const __m128i first = _mm_set1_epi8(static_cast<char>(needle.text[0] | needle.firstFold));
+  const __m128i second = _mm_set1_epi8(static_cast<char>(needle.text[1] | needle.restFold));
+  std::size_t p = from;
+  for (;;) {
+    if (!BlockFitsInPage(hay + p, 17)) {
+      if (hay[p] == 0) return kNotFound;
+      if (PairMatches(hay, p, needle)) {
+        const Verdict verdict = VerifyAt(hay, p, needle);
+        if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(p);
+        if (verdict == Verdict::HaystackEnds) return kNotFound;
+      }
+      ++p;
+      continue;
+    }
+    const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + p));
+    const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + p + 1));
+    const unsigned zeros0 = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(b0, zero)));
+    const unsigned zeros1 = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(b1, zero)));
+    const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(b0, fold0), first),
+                                       _mm_cmpeq_epi8(_mm_or_si128(b1, fold1), second));
+    unsigned candidates = static_cast<unsigned>(_mm_movemask_epi8(pair)) & ~zeros1;
+    if (zeros0 != 0) candidates &= (1u << __builtin_ctz(zeros0)) - 1;
+    while (candidates != 0) {
+      const std::size_t q = p + static_cast<std::size_t>(__builtin_ctz(candidates));
+      const Verdict verdict = VerifyAt(hay, q, needle);
+      if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(q);
+      if (verdict == Verdict::HaystackEnds) return kNotFound;
+      candidates &= candidates - 1;
+    }
+    if (zeros0 != 0) return kNotFound;
+    p += 16;
+  }
+}
+
+// Backward search: candidate pairs from index last down to the first byte.
+std::ptrdiff_t FindBackward(Bytes hay, std::ptrdiff_t last, const ByteNeedle& needle) {
+  for (std::ptrdiff_t p = last; p >= 0; --p) {
+    const std::size_t q = static_cast<std::size_t>(p);
+    if (PairMatches(hay, q, needle) && VerifyAt(hay, q, needle) == Verdict::Match) return p;
+  }
+  return kNotFound;
+}
+
+// The one-byte searches: exact, without folding or word test.
+std::ptrdiff_t FindByteForward(Bytes hay, std::size_t from, unsigned char byte) {
+  for (std::size_t p = from; hay[p] != 0; ++p) {
+    if (hay[p] == byte) return static_cast<std::ptrdiff_t>(p);
+  }
+  return kNotFound;
+}
+
+std::ptrdiff_t FindByteBackward(Bytes hay, std::ptrdiff_t last, unsigned char byte) {
+  for (std::ptrdiff_t p = last; p >= 0; --p) {
+    if (hay[p] == byte) return p;
+  }
+  return kNotFound;
+}
+
+FindResult Found(const void* base, std::size_t unitSize, std::ptrdiff_t index) {
+  g_lastMatch = static_cast<std::int32_t>(index + 1);
+  return {static_cast<const char*>(base) + static_cast<std::size_t>(index) * unitSize, g_lastMatch};
+}
+
+FindResult NotFound() {
+  g_lastMatch = 0;
+  return {nullptr, 0};
+}
+
+FindResult Counted(const void* base, std::size_t unitSize, std::ptrdiff_t lastIndex,
+                   std::int32_t count) {
+  g_lastMatch = count;
+  if (count == 0) return {nullptr, 0};
+  return {static_cast<const char*>(base) + static_cast<std::size_t>(lastIndex) * unitSize, count};
+}
+
+// Index where a forward search begins, or -1 when start lies beyond the end.
+std::ptrdiff_t ForwardFrom(std::int32_t start, std::size_t length) {
+  std::int64_t from = start > 0 ? start - 1 : start == 0 ? g_lastMatch : 0;
+  if (from < 0) from = 0;
+  if (from > static_cast<std::int64_t>(length)) return -1;
+  return static_cast<std::ptrdiff_t>(from);
+}
+
+// The 1-based position a backward search starts before; -1 beyond the end.
+std::int64_t BackwardBefore(std::int32_t start, std::size_t length) {
+  const std::int64_t end = static_cast<std::int64_t>(length) + 1;
+  const std::int64_t before = start > 0 ? start : start == 0 ? g_lastMatch : end;
+  return before > end ? -1 : before;
+}
+
+FindResult FindBytes(std::int32_t start, const char* haystack, const char* needleText,
+                     std::uint32_t mode) {
+  Bytes hay = reinterpret_cast<Bytes>(haystack);
+  Bytes text = reinterpret_cast<Bytes>(needleText);
+  const std::size_t length = TextLengthSse2(haystack);
+  const bool count = (mode & kFindCount) != 0;
+  if (text[0] == 0) return NotFound();
+  if (mode & kFindBackward) {
+    const std::int64_t before = BackwardBefore(start, length);
+    if (before < 0) return NotFound();
+    if (text[1] == 0) {
+      const std::ptrdiff_t index = FindByteBackward(hay, before - 2, text[0]);
+      g_lastScanLength = static_cast<std::int32_t>(before > 1 ? before - 1 : 0);
+      return index < 0 ? NotFound() : Found(hay, 1, index);
+    }
+    ByteNeedle needle = {
+        text, TextLengthSse2(needleText),
+        static_cast<unsigned char>(mode & (kFindIgnoreCase | kFindFirstIgnoreCase) ? kFoldBit : 0),
+        static_cast<unsigned char>(mode & kFindIgnoreCase ? kFoldBit : 0),
+        (mode & kFindWholeWord) != 0};
+    std::ptrdiff_t last = static_cast<std::ptrdiff_t>(before) - 3;
+    if (last > static_cast<std::ptrdiff_t>(length) - 2)
+      last = static_cast<std::ptrdiff_t>(length) - 2;
+    std::int32_t matches = 0;
+    std::ptrdiff_t lastIndex = kNotFound;
+    for (std::ptrdiff_t index; (index = FindBackward(hay, last, needle)) >= 0; last = index - 1) {
+      if (!count) return Found(hay, 1, index);
+      ++matches;
+      lastIndex = index;
+    }
+    return count ? Counted(hay, 1, lastIndex, matches) : NotFound();
+  }
+  const std::ptrdiff_t from = ForwardFrom(start, length);
+  if (from < 0) return NotFound();
+  std::int32_t matches = 0;
+  std::ptrdiff_t lastIndex = kNotFound;
+  if (text[1] == 0) {
+    g_lastScanLength = static_cast<std::int32_t>(length - static_cast<std::size_t>(from));
+    for (std::ptrdiff_t index, at = from; (index = FindByteForward(hay, at, text[0])) >= 0;
+         at = index + 1) {
+      if (!count) return Found(hay, 1, index);
+      ++matches;
+      lastIndex = index;
+    }
+    return count ? Counted(hay, 1, lastIndex, matches) : NotFound();
+  }
+  const ByteNeedle needle = {
+      text, TextLengthSse2(needleText),
+      static_cast<unsigned char>(mode & (kFindIgnoreCase | kFindFirstIgnoreCase) ? kFoldBit : 0),
+      static_cast<unsigned char>(mode & kFindIgnoreCase ? kFoldBit : 0),
+      (mode & kFindWholeWord) != 0};
+  for (std::ptrdiff_t index, at = from;
+       (index = FindForward(hay, static_cast<std::size_t>(at), needle)) >= 0; at = index + 1) {
+    if (!count) return Found(hay, 1, index);
+    ++matches;
+    lastIndex = index;
+  }
+  return count ? Counted(hay, 1, lastIndex, matches) : NotFound();
+}
+
+std::size_t Utf16Length(const char16_t* text) {
+  std::size_t length = 0;
+  while (text[length] != 0) ++length;
+  return length;
+}
+
+// The needle in lower and upper case (or twice as it is), as the haystack's
+// units are matched against either form.
+struct Utf16Needle {
+  WCHAR lower[kUtf16AreaUnits];
+  WCHAR upper[kUtf16AreaUnits];
+  std::size_t length;
+};
+
+Utf16Needle g_utf16Needle;
+
+bool PrepareUtf16Needle(const char16_t* needle, bool fold) {
+  const std::size_t length = Utf16Length(needle);
+  if (length == 0 || length >= kUtf16AreaUnits) return false;
+  Utf16Needle& area = g_utf16Needle;
+  area.length = length;
+  for (std::size_t i = 0; i <= length; ++i) {
+    area.lower[i] = static_cast<WCHAR>(needle[i]);
+    area.upper[i] = static_cast<WCHAR>(needle[i]);
+  }
+  if (fold) {
+    const WCHAR* source = reinterpret_cast<const WCHAR*>(needle);
+    const int units = static_cast<int>(length) + 1;
+    if (LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, source, units,
+                     area.lower, static_cast<int>(kUtf16AreaUnits)) != units ||
+        LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, source, units,
+                     area.upper, static_cast<int>(kUtf16AreaUnits)) != units) {
+      return false;
+    }
+  }
+  return true;
+}
+
+Verdict VerifyUtf16At(const char16_t* hay, std::size_t q) {
+  const Utf16Needle& needle = g_utf16Needle;
+  for (std::size_t i = 0; i < needle.length; ++i) {
+    const WCHAR h = static_cast<WCHAR>(hay[q + i]);
+    if (h == 0) return Verdict::HaystackEnds;
+    if (h != needle.lower[i] && h != needle.upper[i]) return Verdict::Mismatch;
+  }
+  return Verdict::Match;
+}
+
+std::ptrdiff_t FindUtf16Forward(const char16_t* hay, std::size_t from) {
+  for (std::size_t q = from; hay[q] != 0; ++q) {
+    const Verdict verdict = VerifyUtf16At(hay, q);
+    if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(q);
+    if (verdict == Verdict::HaystackEnds) return kNotFound;
+  }
+  return kNotFound;
+}
+
+FindResult FindUtf16(std::int32_t start, const char16_t* hay, const char16_t* needle,
+                     std::uint32_t mode) {
+  const std::size_t length = Utf16Length(hay);
+  const std::ptrdiff_t from = ForwardFrom(start, length);
+  if (from < 0 || !PrepareUtf16Needle(needle, (mode & kFindIgnoreCase) != 0)) return NotFound();
+  std::int32_t matches = 0;
+  std::ptrdiff_t lastIndex = kNotFound;
+  for (std::ptrdiff_t index, at = from;
+       (index = FindUtf16Forward(hay, static_cast<std::size_t>(at))) >= 0; at = index + 1) {
+    if (!(mode & kFindCount)) return Found(hay, 2, index);
+    ++matches;
+    lastIndex = index;
+  }
+  return (mode & kFindCount) ? Counted(hay, 2, lastIndex, matches) : NotFound();
+}
+
+}  // namespace
+
+FindResult TextFind(std::int32_t start, std::uintptr_t haystack, std::uintptr_t needle,
+                    std::uint32_t mode) {
+  const char* hay = ResolveText(haystack);
+  const char* text = ResolveText(needle);
+  if (mode & kFindUtf16) {
+    return FindUtf16(start, reinterpret_cast<const char16_t*>(hay),
+                     reinterpret_cast<const char16_t*>(text), mode);
+  }
+  return FindBytes(start, hay, text, mode);
+}
+
+std::int32_t LastFindPosition() {
+  return g_lastMatch;
+}
+
+__attribute__((no_sanitize("address"))) CompareResult TextCompare(const char* a, const char* b,
+                                                                  std::int32_t mode) {
+  Bytes x = reinterpret_cast<Bytes>(a);
+  Bytes y = reinterpret_cast<Bytes>(b);
+  const unsigned char fold = mode != 0 ? kFoldBit : 0;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i foldMask = _mm_set1_epi8(static_cast<char>(fold));
+  std::size_t p = 0;
+  for (;;) {
+    if (BlockFitsInPage(x + p, 16) && BlockFitsInPage(y + p, 16)) {
+      const __m128i bx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + p));
+      const __m128i by = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + p));
+      const __m128i same = _mm_cmpeq_epi8(_mm_or_si128(bx, foldMask), _mm_or_si128(by, foldMask));
+      const unsigned stop = (~static_cast<unsigned>(_mm_movemask_epi8(same)) & 0xFFFFu) |
+                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bx, zero))) |
+                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(by, zero)));
+      if (stop == 0) {
+        p += 16;
+        continue;
+      }
+      p += static_cast<std::size_t>(__builtin_ctz(stop));
+      break;
+    }
+    if (x[p] == 0 || y[p] == 0 || (x[p] | fold) != (y[p] | fold)) break;
+    ++p;
+  }
+  return {static_cast<std::int32_t>(x[p]) - static_cast<std::int32_t>(y[p]),
+          static_cast<std::int32_t>(p)};
+}
+
+}  // namespace tw

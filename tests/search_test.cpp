@@ -1,0 +1,350 @@
+// Text search and comparison: the documented cases by mode, a randomized
+// comparison with a plain reference search, and reads that must stay within
+// the page holding the texts.
+#include "support/search.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "tools/guarded_page.h"
+
+namespace {
+
+using tw::TextCompare;
+using tw::TextFind;
+
+std::int32_t Find(std::int32_t start, const char* hay, const char* needle, std::uint32_t mode) {
+  const tw::FindResult result = TextFind(start, hay, needle, mode);
+  // The address always agrees with the position.
+  if (result.position == 0) {
+    EXPECT_EQ(result.address, nullptr);
+  } else if (!(mode & tw::kFindCount)) {
+    EXPECT_EQ(result.address, hay + result.position - 1);
+  }
+  EXPECT_EQ(tw::LastFindPosition(), result.position);
+  return result.position;
+}
+
+// --- forward, exact ---------------------------------------------------------
+
+TEST(TextFindForward, ResumesAfterTheLastMatch) {
+  const char* hay = "abcabc";
+  EXPECT_EQ(Find(1, hay, "bc", 0), 2);
+  EXPECT_EQ(Find(0, hay, "bc", 0), 5);
+  EXPECT_EQ(Find(0, hay, "bc", 0), 0);
+  EXPECT_EQ(tw::LastFindPosition(), 0);
+}
+
+TEST(TextFindForward, StartPositions) {
+  EXPECT_EQ(Find(3, "abcabc", "bc", 0), 5);
+  EXPECT_EQ(Find(5, "abcabc", "bc", 0), 5);
+  EXPECT_EQ(Find(-4, "abcabc", "bc", 0), 2);
+  EXPECT_EQ(Find(7, "abcabc", "bc", 0), 0);  // on the terminating zero
+  EXPECT_EQ(Find(8, "abcabc", "bc", 0), 0);  // beyond the end
+  EXPECT_EQ(Find(1000, "abcabc", "c", 0), 0);
+  EXPECT_EQ(Find(1, "", "ab", 0), 0);
+  EXPECT_EQ(Find(1, "abc", "", 0), 0);
+}
+
+TEST(TextFindForward, NeverMatchesPastTheHaystackEnd) {
+  EXPECT_EQ(Find(1, "xa", "a ", tw::kFindIgnoreCase), 0);
+  EXPECT_EQ(Find(1, "xa", "a", tw::kFindIgnoreCase), 2);
+  EXPECT_EQ(Find(1, "abcab", "abc", 0), 1);
+  EXPECT_EQ(Find(2, "abcab", "abc", 0), 0);
+  EXPECT_EQ(Find(1, "ab", "abc", 0), 0);
+}
+
+TEST(TextFindForward, LongHaystacksAcrossBlocks) {
+  std::string hay(1000, 'x');
+  hay[997] = 'y';
+  hay[998] = 'z';
+  EXPECT_EQ(Find(1, hay.c_str(), "yz", 0), 998);
+  EXPECT_EQ(Find(1, hay.c_str(), "xyz", 0), 997);
+  EXPECT_EQ(Find(1, hay.c_str(), "zx", 0), 999);
+  EXPECT_EQ(Find(1, hay.c_str(), "zz", 0), 0);
+}
+
+// --- counting ---------------------------------------------------------------
+
+TEST(TextFindCount, CountsOverlappingMatches) {
+  EXPECT_EQ(Find(1, "aaaa", "aa", tw::kFindCount), 3);
+  EXPECT_EQ(Find(1, "abab", "x", tw::kFindCount), 0);
+  EXPECT_EQ(Find(1, "a-a-a", "a", tw::kFindCount), 3);
+  EXPECT_EQ(Find(3, "a-a-a", "a", tw::kFindCount), 2);
+  EXPECT_EQ(Find(1, "AaAa", "aa", tw::kFindCount | tw::kFindIgnoreCase), 3);
+}
+
+// --- case folding -----------------------------------------------------------
+
+TEST(TextFindFolding, IgnoreCaseAndFirstCharacterOnly) {
+  EXPECT_EQ(Find(1, "xabcx", "ABC", tw::kFindIgnoreCase), 2);
+  EXPECT_EQ(Find(1, "xabc", "Abc", tw::kFindFirstIgnoreCase), 2);
+  EXPECT_EQ(Find(1, "xabc", "ABC", tw::kFindFirstIgnoreCase), 0);
+  EXPECT_EQ(Find(1, "xABC", "abC", tw::kFindFirstIgnoreCase), 0);
+  // Bit 0 wins over bit 1.
+  EXPECT_EQ(Find(1, "xabc", "ABC", tw::kFindIgnoreCase | tw::kFindFirstIgnoreCase), 2);
+}
+
+TEST(TextFindFolding, OneCharacterNeedlesMatchOnlyTheirExactCase) {
+  EXPECT_EQ(Find(1, "xAa", "a", tw::kFindIgnoreCase), 3);
+  EXPECT_EQ(Find(1, "xA", "a", tw::kFindIgnoreCase), 0);
+}
+
+// --- whole words ------------------------------------------------------------
+
+TEST(TextFindWholeWord, DigitsAndPunctuationAreNotWordCharacters) {
+  EXPECT_EQ(Find(1, "concat", "cat", tw::kFindWholeWord), 0);
+  EXPECT_EQ(Find(1, "cat.", "cat", tw::kFindWholeWord), 1);
+  EXPECT_EQ(Find(1, "cat5", "cat", tw::kFindWholeWord), 1);
+  EXPECT_EQ(Find(1, "cats cat", "cat", tw::kFindWholeWord), 6);
+  EXPECT_EQ(Find(1, "[cat]", "cat", tw::kFindWholeWord), 0);  // "[" and "]" are above 64
+  EXPECT_EQ(Find(-1, "a cat", "cat", tw::kFindWholeWord | tw::kFindBackward), 3);
+  EXPECT_EQ(Find(-1, "catty", "cat", tw::kFindWholeWord | tw::kFindBackward), 0);
+  // A needle that starts with a space or control byte skips the word test.
+  EXPECT_EQ(Find(1, "x catty", " cat", tw::kFindWholeWord), 2);
+}
+
+// --- backward ---------------------------------------------------------------
+
+TEST(TextFindBackward, FromTheEndAndResumed) {
+  EXPECT_EQ(Find(-1, "abcabc", "bc", tw::kFindBackward), 5);
+  EXPECT_EQ(Find(0, "abcabc", "bc", tw::kFindBackward), 2);
+  EXPECT_EQ(Find(0, "abcabc", "bc", tw::kFindBackward), 0);
+  EXPECT_EQ(Find(-1, "aaaa", "aa", tw::kFindBackward), 3);
+  EXPECT_EQ(Find(0, "aaaa", "aa", tw::kFindBackward), 1);
+  EXPECT_EQ(Find(0, "aaaa", "aa", tw::kFindBackward), 0);
+}
+
+TEST(TextFindBackward, StartPositions) {
+  EXPECT_EQ(Find(7, "abcabc", "bc", tw::kFindBackward), 5);  // the end itself
+  EXPECT_EQ(Find(8, "abcabc", "bc", tw::kFindBackward), 0);  // beyond it
+  EXPECT_EQ(Find(5, "abcabc", "bc", tw::kFindBackward), 2);  // the pair ends before 5
+  EXPECT_EQ(Find(-1, "abcabc", "c", tw::kFindBackward), 6);
+  EXPECT_EQ(Find(6, "abcabc", "c", tw::kFindBackward), 3);
+  EXPECT_EQ(Find(1, "abcabc", "a", tw::kFindBackward), 0);
+  EXPECT_EQ(Find(-1, "abcabc", "a", tw::kFindBackward | tw::kFindCount), 4);  // not counted
+}
+
+// --- one-byte needles -------------------------------------------------------
+
+TEST(TextFindOneByte, ForwardScansTheRestAndResumes) {
+  EXPECT_EQ(Find(-3, "xyzzy", "y", 0), 2);
+  EXPECT_EQ(Find(0, "xyzzy", "y", 0), 5);
+  EXPECT_EQ(Find(0, "xyzzy", "y", 0), 0);
+  EXPECT_EQ(Find(1, "xyzzy", "z", tw::kFindCount), 2);
+}
+
+// --- UTF-16 -----------------------------------------------------------------
+
+std::int32_t Find16(std::int32_t start, const char16_t* hay, const char16_t* needle,
+                    std::uint32_t mode) {
+  const tw::FindResult result = TextFind(start, hay, needle, mode);
+  if (result.position != 0 && !(mode & tw::kFindCount)) {
+    EXPECT_EQ(result.address, hay + result.position - 1);
+  }
+  return result.position;
+}
+
+TEST(TextFindUtf16, ExactAndResumedInUnits) {
+  EXPECT_EQ(Find16(1, u"abcabc", u"bc", 0), 2);
+  EXPECT_EQ(Find16(0, u"abcabc", u"bc", 0), 5);
+  EXPECT_EQ(Find16(0, u"abcabc", u"bc", 0), 0);
+  EXPECT_EQ(Find16(1, u"aaaa", u"aa", tw::kFindCount), 3);
+  EXPECT_EQ(Find16(3, u"\u00e4b\u00e4b", u"\u00e4", 0), 3);
+  EXPECT_EQ(Find16(1, u"abc", u"abcd", 0), 0);
+  EXPECT_EQ(Find16(9, u"abc", u"b", 0), 0);
+}
+
+TEST(TextFindUtf16, FoldsLettersBeyondAscii) {
+  EXPECT_EQ(Find16(1, u"x\u00e4BC", u"\u00c4bc", tw::kFindIgnoreCase), 2);           // Latin-1
+  EXPECT_EQ(Find16(1, u"--\u03c3\u03b1", u"\u03a3\u0391", tw::kFindIgnoreCase), 3);  // Greek
+  EXPECT_EQ(Find16(1, u"\u043f\u0440\u0438\u0432\u0435\u0442",
+                   u"\u041f\u0420\u0418\u0412\u0415\u0422", tw::kFindIgnoreCase),
+            1);                                                         // Cyrillic
+  EXPECT_EQ(Find16(1, u"x\u0101", u"\u0100", tw::kFindIgnoreCase), 2);  // Latin Extended-A
+  EXPECT_EQ(Find16(1, u"x\u00e4BC", u"\u00c4bc", 0), 0);
+}
+
+TEST(TextFindUtf16, LongNeedlesFindNothing) {
+  const std::u16string needle(3200, u'a');
+  const std::u16string hay(4000, u'a');
+  EXPECT_EQ(Find16(1, hay.c_str(), needle.c_str(), 0), 0);
+  EXPECT_EQ(Find16(1, hay.c_str(), needle.substr(0, 3199).c_str(), 0), 1);
+}
+
+// --- randomized comparison with a plain reference search ---------------------
+
+struct Reference {
+  std::int32_t last = 0;
+
+  bool MatchAt(const std::string& hay, const std::string& needle, std::size_t q,
+               std::uint32_t mode) const {
+    const std::size_t n = needle.size();
+    if (q + n > hay.size()) return false;
+    const bool one = n == 1;
+    for (std::size_t i = 0; i < n; ++i) {
+      unsigned fold = 0;
+      if (!one && (mode & 1)) fold = 32;
+      if (!one && i == 0 && (mode & 2)) fold = 32;
+      if ((static_cast<unsigned char>(hay[q + i]) | fold) !=
+          (static_cast<unsigned char>(needle[i]) | fold)) {
+        return false;
+      }
+    }
+    if (!one && (mode & 4) && static_cast<unsigned char>(needle[0]) > 32) {
+      if (q + n < hay.size() && static_cast<unsigned char>(hay[q + n]) > 64) return false;
+      if (q > 0 && static_cast<unsigned char>(hay[q - 1]) > 64) return false;
+    }
+    return true;
+  }
+
+  std::int32_t Find(std::int32_t start, const std::string& hay, const std::string& needle,
+                    std::uint32_t mode) {
+    const std::int64_t length = static_cast<std::int64_t>(hay.size());
+    std::int32_t result = 0;
+    if (needle.empty()) {
+      result = 0;
+    } else if (mode & 64) {
+      const std::int64_t before = start > 0 ? start : start == 0 ? last : length + 1;
+      const bool one = needle.size() == 1;
+      std::int64_t q = one ? before - 2 : std::min(before - 3, length - 2);
+      if (before > length + 1) q = -1;
+      std::int32_t count = 0;
+      for (; q >= 0; --q) {
+        if (!MatchAt(hay, needle, static_cast<std::size_t>(q), mode)) continue;
+        if (!(mode & 32) || one) {
+          count = static_cast<std::int32_t>(q + 1);
+          break;
+        }
+        ++count;
+      }
+      result = count;
+    } else {
+      std::int64_t from = start > 0 ? start - 1 : start == 0 ? last : 0;
+      std::int32_t count = 0;
+      for (std::int64_t q = from; q <= length; ++q) {
+        if (!MatchAt(hay, needle, static_cast<std::size_t>(q), mode)) continue;
+        if (!(mode & 32)) {
+          count = static_cast<std::int32_t>(q + 1);
+          break;
+        }
+        ++count;
+      }
+      result = count;
+    }
+    last = result;
+    return result;
+  }
+};
+
+TEST(TextFindRandom, AgreesWithAPlainSearch) {
+  std::mt19937 random(20261208);
+  const char alphabet[] = "aAbB @`5.";
+  const std::uint32_t modes[] = {0, 1, 2, 4, 5, 6, 32, 33, 36, 64, 65, 66, 68, 69, 96, 97};
+  tw_test::GuardedPage page;
+  Reference reference;
+  TextFind(1, "x", "x", 0);  // both start from the same last match
+  reference.last = 1;
+  for (int round = 0; round < 20000; ++round) {
+    std::string hay(random() % 40, ' ');
+    for (char& c : hay) c = alphabet[random() % (sizeof alphabet - 1)];
+    std::string needle(1 + random() % 4, ' ');
+    for (char& c : needle) c = alphabet[random() % (sizeof alphabet - 1)];
+    const std::uint32_t mode = modes[random() % (sizeof modes / sizeof modes[0])];
+    // Half the haystacks end at an unreadable page.
+    const char* text = round % 2 ? page.TextAtEnd(hay.data(), hay.size()) : hay.c_str();
+    for (int call = 0; call < 3; ++call) {
+      const std::int32_t start =
+          call > 0 ? 0 : static_cast<std::int32_t>(random() % (hay.size() + 4)) - 1;
+      const std::int32_t expected = reference.Find(start, hay, needle, mode);
+      const tw::FindResult got = TextFind(start, text, needle.c_str(), mode);
+      ASSERT_EQ(got.position, expected)
+          << "haystack '" << hay << "' needle '" << needle << "' start " << start << " mode "
+          << mode << " call " << call;
+    }
+  }
+}
+
+// --- TextCompare ------------------------------------------------------------
+
+TEST(TextCompare, Examples) {
+  const tw::CompareResult r1 = TextCompare("abc", "abd", 0);
+  EXPECT_EQ(r1.difference, -1);
+  EXPECT_EQ(r1.position, 2);
+  const tw::CompareResult r2 = TextCompare("abc", "abc", 0);
+  EXPECT_EQ(r2.difference, 0);
+  EXPECT_EQ(r2.position, 3);
+  const tw::CompareResult r3 = TextCompare("abc", "ABC", 1);
+  EXPECT_EQ(r3.difference, 0);
+  EXPECT_EQ(r3.position, 3);
+  const tw::CompareResult r4 = TextCompare("abc", "ABC", 0);
+  EXPECT_EQ(r4.difference, 'a' - 'A');
+  EXPECT_EQ(r4.position, 0);
+  const tw::CompareResult r5 = TextCompare("\xff", "\x01", 0);
+  EXPECT_EQ(r5.difference, 254);
+}
+
+TEST(TextCompare, StopsAtTheEndOfEitherText) {
+  const tw::CompareResult shortA = TextCompare("a", "a b", 1);
+  EXPECT_EQ(shortA.difference, -' ');
+  EXPECT_EQ(shortA.position, 1);
+  const tw::CompareResult shortB = TextCompare("a b", "a", 1);
+  EXPECT_EQ(shortB.difference, ' ');
+  EXPECT_EQ(shortB.position, 1);
+  const tw::CompareResult empty = TextCompare("", "", 0);
+  EXPECT_EQ(empty.difference, 0);
+  EXPECT_EQ(empty.position, 0);
+}
+
+TEST(TextCompare, EveryAlignmentOfEitherText) {
+  alignas(16) char a[96];
+  alignas(16) char b[96];
+  for (int offsetA = 0; offsetA < 16; ++offsetA) {
+    for (int offsetB = 0; offsetB < 16; ++offsetB) {
+      for (int length : {0, 1, 15, 16, 17, 40}) {
+        for (int differAt = 0; differAt <= length; ++differAt) {
+          std::memset(a, 'q', sizeof a);
+          std::memset(b, 'Q', sizeof b);
+          a[offsetA + length] = '\0';
+          b[offsetB + length] = '\0';
+          if (differAt < length) b[offsetB + differAt] = 'z';
+          const tw::CompareResult got = TextCompare(a + offsetA, b + offsetB, 1);
+          EXPECT_EQ(got.position, differAt);
+          EXPECT_EQ(got.difference, differAt < length ? 'q' - 'z' : 0);
+        }
+      }
+    }
+  }
+}
+
+TEST(TextCompare, TextsEndingAtAnUnreadablePage) {
+  tw_test::GuardedPage pageA;
+  tw_test::GuardedPage pageB;
+  for (std::size_t length = 0; length < 40; ++length) {
+    const char* a = pageA.TextAtEnd(length, 'm');
+    const char* b = pageB.TextAtEnd(length, 'M');
+    const tw::CompareResult folded = TextCompare(a, b, 1);
+    EXPECT_EQ(folded.difference, 0);
+    EXPECT_EQ(folded.position, static_cast<std::int32_t>(length));
+    const std::string longer(length + 5, 'm');
+    const tw::CompareResult exact = TextCompare(a, longer.c_str(), 0);
+    EXPECT_EQ(exact.position, static_cast<std::int32_t>(length));
+    EXPECT_EQ(exact.difference, -'m');
+  }
+}
+
+TEST(TextFindGuard, HaystacksEndingAtAnUnreadablePage) {
+  tw_test::GuardedPage page;
+  for (std::size_t length = 0; length < 40; ++length) {
+    const char* hay = page.TextAtEnd(length, 'a');
+    EXPECT_EQ(TextFind(1, hay, "ab", 0).position, 0);
+    EXPECT_EQ(TextFind(1, hay, "AA", tw::kFindIgnoreCase).position, length >= 2 ? 1 : 0);
+    EXPECT_EQ(TextFind(1, hay, "b", 0).position, 0);
+  }
+}
+
+}  // namespace
