@@ -24,8 +24,9 @@ constexpr unsigned char kFoldBit = 32;
 constexpr std::size_t kPageSize = 4096;  // the smallest x86 page
 constexpr std::size_t kUtf16AreaUnits = 3200;
 
-std::int32_t g_lastMatch = 0;       // position (or count) of the latest search
-std::int32_t g_lastScanLength = 0;  // length scanned by the latest one-byte search
+// Position (or count) of the latest search. A resumed one-byte search scans up
+// to the haystack's terminating zero, so no scan length needs keeping.
+std::int32_t g_lastMatch = 0;
 
 using Bytes = const unsigned char*;
 
@@ -45,24 +46,32 @@ const char* ResolveText(std::uintptr_t argument) {
 
 struct ByteNeedle {
   Bytes text;
-  std::size_t length;
   unsigned char firstFold;  // fold bit for the first byte
   unsigned char restFold;   // fold bit for every later byte
   bool wholeWord;
 };
+
+// Fold bits: every byte for bit 0, the first byte only for bit 1.
+ByteNeedle MakeByteNeedle(Bytes text, std::uint32_t mode) {
+  const bool foldAll = (mode & kFindIgnoreCase) != 0;
+  const bool foldFirst = foldAll || (mode & kFindFirstIgnoreCase) != 0;
+  return {text, static_cast<unsigned char>(foldFirst ? kFoldBit : 0),
+          static_cast<unsigned char>(foldAll ? kFoldBit : 0), (mode & kFindWholeWord) != 0};
+}
 
 enum class Verdict { Match, Mismatch, HaystackEnds };
 
 // Compares the needle from its second byte on with the haystack at q + 1, and
 // checks the word boundaries when asked to.
 Verdict VerifyAt(Bytes hay, std::size_t q, const ByteNeedle& needle) {
-  for (std::size_t i = 1; i < needle.length; ++i) {
+  std::size_t i = 1;
+  for (; needle.text[i] != 0; ++i) {
     const unsigned char h = hay[q + i];
     if (h == 0) return Verdict::HaystackEnds;
     if ((h | needle.restFold) != (needle.text[i] | needle.restFold)) return Verdict::Mismatch;
   }
   if (needle.wholeWord && needle.text[0] > 32) {
-    if (hay[q + needle.length] > 64) return Verdict::Mismatch;
+    if (hay[q + i] > 64) return Verdict::Mismatch;
     if (q > 0 && hay[q - 1] > 64) return Verdict::Mismatch;
   }
   return Verdict::Match;
@@ -157,11 +166,13 @@ FindResult Counted(const void* base, std::size_t unitSize, std::ptrdiff_t lastIn
   return {static_cast<const char*>(base) + static_cast<std::size_t>(lastIndex) * unitSize, count};
 }
 
-// Index where a forward search begins, or -1 when start lies beyond the end.
-std::ptrdiff_t ForwardFrom(std::int32_t start, std::size_t length) {
+// Index where a forward search begins, or -1 when start lies beyond the end
+// (the text's length is taken only when the search does not begin at its start).
+template <typename Length>
+std::ptrdiff_t ForwardFrom(std::int32_t start, Length length) {
   std::int64_t from = start > 0 ? start - 1 : start == 0 ? g_lastMatch : 0;
-  if (from < 0) from = 0;
-  if (from > static_cast<std::int64_t>(length)) return -1;
+  if (from <= 0) return 0;
+  if (from > static_cast<std::int64_t>(length())) return -1;
   return static_cast<std::ptrdiff_t>(from);
 }
 
@@ -176,22 +187,17 @@ FindResult FindBytes(std::int32_t start, const char* haystack, const char* needl
                      std::uint32_t mode) {
   Bytes hay = reinterpret_cast<Bytes>(haystack);
   Bytes text = reinterpret_cast<Bytes>(needleText);
-  const std::size_t length = TextLengthSse2(haystack);
   const bool count = (mode & kFindCount) != 0;
   if (text[0] == 0) return NotFound();
   if (mode & kFindBackward) {
+    const std::size_t length = TextLengthSse2(haystack);
     const std::int64_t before = BackwardBefore(start, length);
     if (before < 0) return NotFound();
     if (text[1] == 0) {
       const std::ptrdiff_t index = FindByteBackward(hay, before - 2, text[0]);
-      g_lastScanLength = static_cast<std::int32_t>(before > 1 ? before - 1 : 0);
       return index < 0 ? NotFound() : Found(hay, 1, index);
     }
-    ByteNeedle needle = {
-        text, TextLengthSse2(needleText),
-        static_cast<unsigned char>(mode & (kFindIgnoreCase | kFindFirstIgnoreCase) ? kFoldBit : 0),
-        static_cast<unsigned char>(mode & kFindIgnoreCase ? kFoldBit : 0),
-        (mode & kFindWholeWord) != 0};
+    const ByteNeedle needle = MakeByteNeedle(text, mode);
     std::ptrdiff_t last = static_cast<std::ptrdiff_t>(before) - 3;
     if (last > static_cast<std::ptrdiff_t>(length) - 2)
       last = static_cast<std::ptrdiff_t>(length) - 2;
@@ -204,12 +210,11 @@ FindResult FindBytes(std::int32_t start, const char* haystack, const char* needl
     }
     return count ? Counted(hay, 1, lastIndex, matches) : NotFound();
   }
-  const std::ptrdiff_t from = ForwardFrom(start, length);
+  const std::ptrdiff_t from = ForwardFrom(start, [haystack] { return TextLengthSse2(haystack); });
   if (from < 0) return NotFound();
   std::int32_t matches = 0;
   std::ptrdiff_t lastIndex = kNotFound;
   if (text[1] == 0) {
-    g_lastScanLength = static_cast<std::int32_t>(length - static_cast<std::size_t>(from));
     for (std::ptrdiff_t index, at = from; (index = FindByteForward(hay, at, text[0])) >= 0;
          at = index + 1) {
       if (!count) return Found(hay, 1, index);
@@ -218,11 +223,7 @@ FindResult FindBytes(std::int32_t start, const char* haystack, const char* needl
     }
     return count ? Counted(hay, 1, lastIndex, matches) : NotFound();
   }
-  const ByteNeedle needle = {
-      text, TextLengthSse2(needleText),
-      static_cast<unsigned char>(mode & (kFindIgnoreCase | kFindFirstIgnoreCase) ? kFoldBit : 0),
-      static_cast<unsigned char>(mode & kFindIgnoreCase ? kFoldBit : 0),
-      (mode & kFindWholeWord) != 0};
+  const ByteNeedle needle = MakeByteNeedle(text, mode);
   for (std::ptrdiff_t index, at = from;
        (index = FindForward(hay, static_cast<std::size_t>(at), needle)) >= 0; at = index + 1) {
     if (!count) return Found(hay, 1, index);
@@ -291,8 +292,7 @@ std::ptrdiff_t FindUtf16Forward(const char16_t* hay, std::size_t from) {
 
 FindResult FindUtf16(std::int32_t start, const char16_t* hay, const char16_t* needle,
                      std::uint32_t mode) {
-  const std::size_t length = Utf16Length(hay);
-  const std::ptrdiff_t from = ForwardFrom(start, length);
+  const std::ptrdiff_t from = ForwardFrom(start, [hay] { return Utf16Length(hay); });
   if (from < 0 || !PrepareUtf16Needle(needle, (mode & kFindIgnoreCase) != 0)) return NotFound();
   std::int32_t matches = 0;
   std::ptrdiff_t lastIndex = kNotFound;
@@ -322,22 +322,61 @@ std::int32_t LastFindPosition() {
   return g_lastMatch;
 }
 
+namespace {
+
+// Sixteen lanes that are zero where the folded bytes of x and y differ or
+// either text ends (a zero byte), and non-zero elsewhere.
+inline __m128i LiveLanes(Bytes x, Bytes y, __m128i foldMask) {
+  const __m128i bx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
+  const __m128i by = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
+  const __m128i same = _mm_cmpeq_epi8(_mm_or_si128(bx, foldMask), _mm_or_si128(by, foldMask));
+  return _mm_min_epu8(_mm_min_epu8(same, bx), by);
+}
+
+inline unsigned StopMask(__m128i live) {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(live, _mm_setzero_si128())));
+}
+
+}  // namespace
+
+// Four blocks at a time while 64 bytes of both texts lie within their pages,
+// one block while 16 do, and single bytes next to a page boundary.
 __attribute__((no_sanitize("address"))) CompareResult TextCompare(const char* a, const char* b,
                                                                   std::int32_t mode) {
   Bytes x = reinterpret_cast<Bytes>(a);
   Bytes y = reinterpret_cast<Bytes>(b);
   const unsigned char fold = mode != 0 ? kFoldBit : 0;
-  const __m128i zero = _mm_setzero_si128();
   const __m128i foldMask = _mm_set1_epi8(static_cast<char>(fold));
   std::size_t p = 0;
   for (;;) {
+    if (BlockFitsInPage(x + p, 64) && BlockFitsInPage(y + p, 64)) {
+      const __m128i live0 = LiveLanes(x + p, y + p, foldMask);
+      const __m128i live1 = LiveLanes(x + p + 16, y + p + 16, foldMask);
+      const __m128i live2 = LiveLanes(x + p + 32, y + p + 32, foldMask);
+      const __m128i live3 = LiveLanes(x + p + 48, y + p + 48, foldMask);
+      const __m128i all = _mm_min_epu8(_mm_min_epu8(live0, live1), _mm_min_epu8(live2, live3));
+      if (StopMask(all) == 0) {
+        p += 64;
+        continue;
+      }
+      unsigned stop = StopMask(live0);
+      if (stop == 0) {
+        p += 16;
+        stop = StopMask(live1);
+      }
+      if (stop == 0) {
+        p += 16;
+        stop = StopMask(live2);
+      }
+      if (stop == 0) {
+        p += 16;
+        stop = StopMask(live3);
+      }
+      p += static_cast<std::size_t>(__builtin_ctz(stop));
+      break;
+    }
     if (BlockFitsInPage(x + p, 16) && BlockFitsInPage(y + p, 16)) {
-      const __m128i bx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + p));
-      const __m128i by = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + p));
-      const __m128i same = _mm_cmpeq_epi8(_mm_or_si128(bx, foldMask), _mm_or_si128(by, foldMask));
-      const unsigned stop = (~static_cast<unsigned>(_mm_movemask_epi8(same)) & 0xFFFFu) |
-                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bx, zero))) |
-                            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(by, zero)));
+      const unsigned stop = StopMask(LiveLanes(x + p, y + p, foldMask));
       if (stop == 0) {
         p += 16;
         continue;

@@ -12,6 +12,8 @@ void ExampleConsoleTraces();
 void ExampleTextItems();
 void ExampleMessageBoxTrace(unsigned long long wParam);
 void ExampleTextRoutines();
+void ExampleFind();
+void ExampleCompare();
 
 namespace {
 
@@ -50,6 +52,14 @@ TEST(DocsTrace, MessageBoxExampleShowsOneBox) {
 
 TEST(DocsText, TextRoutineExamplePrintsTheNumber) {
   EXPECT_EQ(RunExample(ExampleTextRoutines), "-2147483648 ok\r\n");
+}
+
+TEST(DocsSearch, FindExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleFind), "2 5 0 3 8 ");
+}
+
+TEST(DocsSearch, CompareExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleCompare), "-1@2 equal");
 }
 
 }  // namespace

@@ -301,11 +301,11 @@ TEST(TextCompare, StopsAtTheEndOfEitherText) {
 }
 
 TEST(TextCompare, EveryAlignmentOfEitherText) {
-  alignas(16) char a[96];
-  alignas(16) char b[96];
+  alignas(16) char a[200];
+  alignas(16) char b[200];
   for (int offsetA = 0; offsetA < 16; ++offsetA) {
     for (int offsetB = 0; offsetB < 16; ++offsetB) {
-      for (int length : {0, 1, 15, 16, 17, 40}) {
+      for (int length : {0, 1, 15, 16, 17, 40, 63, 64, 65, 130}) {
         for (int differAt = 0; differAt <= length; ++differAt) {
           std::memset(a, 'q', sizeof a);
           std::memset(b, 'Q', sizeof b);

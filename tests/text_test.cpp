@@ -61,9 +61,9 @@ TEST(DecimalText64, RendersTheWholeRange) {
 using tw_test::GuardedPage;
 
 TEST(TextLengthSse2, EveryAlignmentAndLength) {
-  alignas(16) char block[128];
-  for (std::size_t offset = 0; offset < 32; ++offset) {
-    for (std::size_t length = 0; length < 70; ++length) {
+  alignas(64) char block[320];
+  for (std::size_t offset = 0; offset < 64; ++offset) {
+    for (std::size_t length = 0; length < 250; ++length) {
       std::memset(block, 'a', sizeof block);
       block[offset + length] = '\0';
       EXPECT_EQ(tw::TextLengthSse2(block + offset), length) << offset << " " << length;
@@ -73,7 +73,7 @@ TEST(TextLengthSse2, EveryAlignmentAndLength) {
 
 TEST(TextLengthSse2, TextEndingJustBeforeAnUnreadablePage) {
   GuardedPage page;
-  for (std::size_t length = 0; length < 100; ++length) {
+  for (std::size_t length = 0; length < 300; ++length) {
     EXPECT_EQ(tw::TextLengthSse2(page.TextAtEnd(length)), length);
   }
 }

@@ -1,0 +1,74 @@
+#!/usr/bin/env python3
+"""Turns a Google Benchmark JSON result into docs/performance.md.
+
+Benchmarks are named <Family>_<implementation>/<size>[/<needle length>];
+the implementation "ours" is the library's routine, every other one a peer
+measured on the same data in the same run. The table gives, per size, our
+throughput and our throughput divided by each peer's (above 1: we are faster).
+"""
+import collections
+import datetime
+import json
+import sys
+
+
+def human(size):
+    size = int(size)
+    for unit, factor in (("MiB", 1 << 20), ("KiB", 1 << 10)):
+        if size >= factor and size % factor == 0:
+            return f"{size // factor} {unit}"
+    return f"{size} B"
+
+
+def main(source, target):
+    with open(source) as f:
+        data = json.load(f)
+    rates = collections.OrderedDict()
+    for bench in data["benchmarks"]:
+        if bench.get("error_occurred") or "bytes_per_second" not in bench:
+            continue
+        name, *args = bench["name"].split("/")
+        family, _, implementation = name.partition("_")
+        key = (family, tuple(args))
+        rates.setdefault(family, collections.OrderedDict()).setdefault(tuple(args), {})[
+            implementation] = bench["bytes_per_second"]
+    context = data["context"]
+    cpu = context.get("cpu_name") or "unknown CPU"
+    lines = [
+        "# Performance",
+        "",
+        "Each routine of the library beside the routines a user would otherwise",
+        "pick, on the same data in the same run (`scripts/bench`, Release build,",
+        "Linux). Throughput is in bytes of input per second; a ratio above 1",
+        "means the library's routine is faster than that peer.",
+        "",
+        f"Measured {datetime.date.today().isoformat()} on {cpu}"
+        f" ({context.get('num_cpus', '?')} cores,"
+        f" {context.get('mhz_per_cpu', '?')} MHz).",
+        "",
+    ]
+    for family, by_args in rates.items():
+        peers = [name for name in next(iter(by_args.values())) if name != "ours"]
+        lines.append(f"## {family}")
+        lines.append("")
+        header = ["size"] + (["needle"] if len(next(iter(by_args))) > 1 else [])
+        header += ["ours (MB/s)"] + [f"vs {peer}" for peer in peers]
+        lines.append("| " + " | ".join(header) + " |")
+        lines.append("|" + "---|" * len(header))
+        for args, by_impl in by_args.items():
+            ours = by_impl.get("ours")
+            if ours is None:
+                continue
+            row = [human(args[0])] + ([args[1]] if len(args) > 1 else [])
+            row.append(f"{ours / 1e6:,.0f}")
+            for peer in peers:
+                rate = by_impl.get(peer)
+                row.append(f"{ours / rate:.2f}" if rate else "-")
+            lines.append("| " + " | ".join(row) + " |")
+        lines.append("")
+    with open(target, "w") as f:
+        f.write("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1], sys.argv[2])
