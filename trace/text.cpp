@@ -58,7 +58,7 @@ void DecimalText64(std::int64_t value, char* out) {
 
 namespace {
 
-inline unsigned ZeroMask(const char* block) {
+__attribute__((no_sanitize("address"))) inline unsigned ZeroMask(const char* block) {
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
       _mm_load_si128(reinterpret_cast<const __m128i*>(block)), _mm_setzero_si128())));
 }
