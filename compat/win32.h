@@ -30,7 +30,8 @@ using HMODULE = struct HINSTANCE__*;
 using SIZE_T = std::size_t;
 using ULONG_PTR = std::uintptr_t;
 using UINT_PTR = std::uintptr_t;
-using LPWSTR = wchar_t*;
+using WCHAR = char16_t;  // UTF-16 units, 16 bits as on Windows
+using LPWSTR = WCHAR*;
 using LPOVERLAPPED = struct OVERLAPPED*;
 
 constexpr BOOL TRUE = 1;

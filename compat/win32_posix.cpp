@@ -209,7 +209,7 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
   if (block == nullptr) return TRUE;
   BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
   BlockHeader copy;
-  const bool aligned = reinterpret_cast<std::uintptr_t>(block) % alignof(max_align_t) == 0;
+  const bool aligned = reinterpret_cast<std::uintptr_t>(block) % alignof(std::max_align_t) == 0;
   if (heap != &g_processHeap || !aligned || BytesToPageEnd(header) < sizeof copy ||
       !CopyIfReadable(header, &copy, sizeof copy) || copy.magic != kBlockMagic) {
     t_lastError = ERROR_INVALID_PARAMETER;
@@ -358,14 +358,12 @@ DWORD WINAPI CharUpperBuffA(LPSTR text, DWORD length) {
 }
 
 DWORD WINAPI CharLowerBuffW(LPWSTR text, DWORD length) {
-  std::uint16_t* units = reinterpret_cast<std::uint16_t*>(text);
-  for (DWORD i = 0; i < length; ++i) units[i] = static_cast<std::uint16_t>(LowerWide(units[i]));
+  for (DWORD i = 0; i < length; ++i) text[i] = static_cast<WCHAR>(LowerWide(text[i]));
   return length;
 }
 
 DWORD WINAPI CharUpperBuffW(LPWSTR text, DWORD length) {
-  std::uint16_t* units = reinterpret_cast<std::uint16_t*>(text);
-  for (DWORD i = 0; i < length; ++i) units[i] = static_cast<std::uint16_t>(UpperWide(units[i]));
+  for (DWORD i = 0; i < length; ++i) text[i] = static_cast<WCHAR>(UpperWide(text[i]));
   return length;
 }
 
