@@ -26,6 +26,12 @@ using LPCVOID = const void*;
 using LPDWORD = DWORD*;
 using HANDLE = void*;
 using HWND = struct HWND__*;
+using HMODULE = struct HINSTANCE__*;
+using SIZE_T = std::size_t;
+using ULONG_PTR = std::uintptr_t;
+using UINT_PTR = std::uintptr_t;
+using WCHAR = char16_t;  // UTF-16 units, 16 bits as on Windows
+using LPWSTR = WCHAR*;
 using LPOVERLAPPED = struct OVERLAPPED*;
 
 constexpr BOOL TRUE = 1;
@@ -46,6 +52,7 @@ constexpr DWORD ERROR_WRITE_FAULT = 29;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_ENVVAR_NOT_FOUND = 203;
+constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
 
 // Message boxes: button sets, default buttons and answers.
 constexpr UINT MB_OK = 0x0;
@@ -84,6 +91,68 @@ void WINAPI SetLastError(DWORD code);
 // Environment variables of the process (the POSIX environment).
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+
+// The process heap. Natively a block carries a small header that lets HeapFree
+// refuse addresses it did not hand out (FALSE, ERROR_INVALID_PARAMETER), as
+// the Windows heap does, instead of corrupting memory.
+constexpr DWORD HEAP_ZERO_MEMORY = 0x8;
+HANDLE WINAPI GetProcessHeap();
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
+BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+
+// The running program's file name (natively /proc/self/exe). Too small a
+// buffer gets the cut name, NUL-terminated, its size as the result and
+// ERROR_INSUFFICIENT_BUFFER, as on Windows since XP.
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+
+// System message texts, each ending in "\r\n". Natively only
+// FORMAT_MESSAGE_FROM_SYSTEM (with or without IGNORE_INSERTS) into a caller's
+// buffer is supported; an unknown code answers 0 with ERROR_MR_MID_NOT_FOUND.
+constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
+constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID source, DWORD messageId, DWORD languageId,
+                            LPSTR buffer, DWORD size, void* arguments);
+
+// TRUE when fewer than max bytes from text up to its NUL are readable.
+BOOL WINAPI IsBadStringPtrA(LPCSTR text, UINT_PTR max);
+
+// Case conversion in place over a counted text, in the ANSI code page
+// (natively Windows-1252) or in UTF-16 (natively Latin-1 and Latin
+// Extended-A); other characters stay as they are. Returns the count.
+DWORD WINAPI CharLowerBuffA(LPSTR text, DWORD length);
+DWORD WINAPI CharUpperBuffA(LPSTR text, DWORD length);
+DWORD WINAPI CharLowerBuffW(LPWSTR text, DWORD length);
+DWORD WINAPI CharUpperBuffW(LPWSTR text, DWORD length);
+
+// Ends the process at once with the given code (natively only its low 8 bits
+// reach the parent).
+[[noreturn]] void WINAPI ExitProcess(UINT code);
+
+// Debugger presence (natively: a tracer is attached) and the breakpoint trap.
+BOOL WINAPI IsDebuggerPresent();
+void WINAPI DebugBreak();
+
+// What an exception filter receives. Natively the library's signal handler
+// fills these from the signal (see support/errors.h).
+constexpr DWORD EXCEPTION_ACCESS_VIOLATION = 0xC0000005;
+constexpr DWORD EXCEPTION_ILLEGAL_INSTRUCTION = 0xC000001D;
+constexpr DWORD EXCEPTION_INT_DIVIDE_BY_ZERO = 0xC0000094;
+constexpr DWORD EXCEPTION_BREAKPOINT = 0x80000003;
+constexpr LONG EXCEPTION_EXECUTE_HANDLER = 1;
+constexpr LONG EXCEPTION_CONTINUE_SEARCH = 0;
+constexpr DWORD EXCEPTION_MAXIMUM_PARAMETERS = 15;
+struct EXCEPTION_RECORD {
+  DWORD ExceptionCode;
+  DWORD ExceptionFlags;
+  EXCEPTION_RECORD* ExceptionRecord;
+  void* ExceptionAddress;
+  DWORD NumberParameters;
+  ULONG_PTR ExceptionInformation[EXCEPTION_MAXIMUM_PARAMETERS];
+};
+struct EXCEPTION_POINTERS {
+  EXCEPTION_RECORD* ExceptionRecord;
+  void* ContextRecord;
+};
 
 #endif  // _WIN32
 

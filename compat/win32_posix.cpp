@@ -5,6 +5,8 @@
 #include "compat/win32.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -111,4 +113,280 @@ BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
     return FALSE;
   }
   return TRUE;
+}
+
+// ---- Readable memory ----------------------------------------------------------
+
+namespace {
+
+constexpr std::uintptr_t kPageSize = 4096;
+
+// Copies count bytes from source to out (count within one page) through a
+// pipe: the kernel reports EFAULT instead of the process faulting when the
+// source is not readable. Returns false for unreadable memory.
+bool CopyIfReadable(const void* source, void* out, size_t count) {
+  static int pipeEnds[2] = {-1, -1};
+  if (pipeEnds[0] < 0 && pipe(pipeEnds) != 0) return false;
+  ssize_t n;
+  do {
+    n = write(pipeEnds[1], source, count);
+  } while (n < 0 && errno == EINTR);
+  if (n != static_cast<ssize_t>(count)) return false;
+  size_t got = 0;
+  while (got < count) {
+    const ssize_t r = read(pipeEnds[0], static_cast<char*>(out) + got, count - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    got += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+size_t BytesToPageEnd(const void* address) {
+  const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(address);
+  return static_cast<size_t>(kPageSize - value % kPageSize);
+}
+
+}  // namespace
+
+BOOL WINAPI IsBadStringPtrA(LPCSTR text, UINT_PTR max) {
+  if (max == 0) return FALSE;
+  if (text == nullptr) return TRUE;
+  char chunk[kPageSize];
+  UINT_PTR checked = 0;
+  while (checked < max) {
+    const char* at = text + checked;
+    size_t count = BytesToPageEnd(at);
+    if (count > max - checked) count = static_cast<size_t>(max - checked);
+    if (!CopyIfReadable(at, chunk, count)) return TRUE;
+    if (memchr(chunk, '\0', count) != nullptr) return FALSE;
+    checked += count;
+  }
+  return FALSE;
+}
+
+// ---- Process heap -------------------------------------------------------------
+
+namespace {
+
+constexpr std::uint64_t kBlockMagic = 0x5457484541504231ull;  // "TWHEAPB1"
+constexpr std::uint64_t kFreedMagic = 0x5457484541504646ull;  // "TWHEAPFF"
+
+struct BlockHeader {
+  std::uint64_t magic;
+  std::uint64_t size;
+};
+static_assert(sizeof(BlockHeader) == 16, "blocks stay 16-byte aligned");
+
+char g_processHeap;  // its address is the heap handle
+
+}  // namespace
+
+HANDLE WINAPI GetProcessHeap() {
+  return &g_processHeap;
+}
+
+LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
+  if (heap != &g_processHeap || size > PTRDIFF_MAX - sizeof(BlockHeader)) {
+    t_lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
+  const size_t total = sizeof(BlockHeader) + (size == 0 ? 1 : size);
+  void* raw = (flags & HEAP_ZERO_MEMORY) != 0 ? calloc(1, total) : malloc(total);
+  if (raw == nullptr) {
+    t_lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
+  BlockHeader* header = static_cast<BlockHeader*>(raw);
+  header->magic = kBlockMagic;
+  header->size = size;
+  return header + 1;
+}
+
+// A null block is accepted (TRUE). Anything that is not a live block of this
+// heap (a foreign address, a block already freed) is refused with FALSE.
+BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
+  if (block == nullptr) return TRUE;
+  BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
+  BlockHeader copy;
+  const bool aligned = reinterpret_cast<std::uintptr_t>(block) % alignof(std::max_align_t) == 0;
+  if (heap != &g_processHeap || !aligned || BytesToPageEnd(header) < sizeof copy ||
+      !CopyIfReadable(header, &copy, sizeof copy) || copy.magic != kBlockMagic) {
+    t_lastError = ERROR_INVALID_PARAMETER;
+    return FALSE;
+  }
+  header->magic = kFreedMagic;
+  free(header);
+  return TRUE;
+}
+
+// ---- Module file name ---------------------------------------------------------
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+  if (module != nullptr || size == 0) {
+    t_lastError = module != nullptr ? ERROR_INVALID_HANDLE : ERROR_INSUFFICIENT_BUFFER;
+    if (size > 0) buffer[0] = '\0';
+    return 0;
+  }
+  char path[4096];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) {
+    t_lastError = ErrorFromErrno(errno);
+    buffer[0] = '\0';
+    return 0;
+  }
+  if (static_cast<DWORD>(length) >= size) {
+    memcpy(buffer, path, size - 1);
+    buffer[size - 1] = '\0';
+    t_lastError = ERROR_INSUFFICIENT_BUFFER;
+    return size;
+  }
+  memcpy(buffer, path, static_cast<size_t>(length));
+  buffer[length] = '\0';
+  return static_cast<DWORD>(length);
+}
+
+// ---- System messages ----------------------------------------------------------
+
+namespace {
+
+struct SystemMessage {
+  DWORD code;
+  const char* text;
+};
+
+constexpr SystemMessage kSystemMessages[] = {
+    {ERROR_SUCCESS, "The operation completed successfully.\r\n"},
+    {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
+    {3, "The system cannot find the path specified.\r\n"},
+    {5, "Access is denied.\r\n"},
+    {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
+    {ERROR_NOT_ENOUGH_MEMORY,
+     "Not enough memory resources are available to process this command.\r\n"},
+    {ERROR_WRITE_FAULT, "The system cannot write to the specified device.\r\n"},
+    {32, "The process cannot access the file because it is being used by another process.\r\n"},
+    {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
+    {112, "There is not enough space on the disk.\r\n"},
+    {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
+    {ERROR_ENVVAR_NOT_FOUND,
+     "The system could not find the environment option that was entered.\r\n"},
+};
+
+}  // namespace
+
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD messageId, DWORD, LPSTR buffer, DWORD size,
+                            void*) {
+  if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || buffer == nullptr) {
+    t_lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  for (const SystemMessage& message : kSystemMessages) {
+    if (message.code != messageId) continue;
+    const size_t length = strlen(message.text);
+    if (length + 1 > size) {
+      t_lastError = ERROR_INSUFFICIENT_BUFFER;
+      return 0;
+    }
+    memcpy(buffer, message.text, length + 1);
+    return static_cast<DWORD>(length);
+  }
+  t_lastError = ERROR_MR_MID_NOT_FOUND;
+  return 0;
+}
+
+// ---- Case conversion ----------------------------------------------------------
+
+namespace {
+
+// Windows-1252 letters: ASCII, the Latin-1 range (0xC0-0xDE but 0xD7) and the
+// four pairs 8A/9A, 8C/9C, 8E/9E, 9F/FF.
+unsigned LowerAnsi(unsigned c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
+  if (c == 0x8A || c == 0x8C || c == 0x8E) return c + 0x10;
+  if (c == 0x9F) return 0xFF;
+  return c;
+}
+
+unsigned UpperAnsi(unsigned c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
+  if (c == 0x9A || c == 0x9C || c == 0x9E) return c - 0x10;
+  if (c == 0xFF) return 0x9F;
+  return c;
+}
+
+// Latin Extended-A pairs capital and small letter as (even, odd) in
+// 0100-0137 and 014A-0177, as (odd, even) in 0139-0148 and 0179-017E.
+bool CapitalFirstIsEven(unsigned c) {
+  return (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
+}
+bool CapitalFirstIsOdd(unsigned c) {
+  return (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+}
+
+unsigned LowerWide(unsigned c) {
+  if (c < 0x80) return LowerAnsi(c);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
+  if (c == 0x178) return 0xFF;
+  if (CapitalFirstIsEven(c) && c % 2 == 0) return c + 1;
+  if (CapitalFirstIsOdd(c) && c % 2 == 1) return c + 1;
+  return c;
+}
+
+unsigned UpperWide(unsigned c) {
+  if (c < 0x80) return UpperAnsi(c);
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
+  if (c == 0xFF) return 0x178;
+  if (CapitalFirstIsEven(c) && c % 2 == 1) return c - 1;
+  if (CapitalFirstIsOdd(c) && c % 2 == 0) return c - 1;
+  return c;
+}
+
+}  // namespace
+
+DWORD WINAPI CharLowerBuffA(LPSTR text, DWORD length) {
+  for (DWORD i = 0; i < length; ++i) {
+    text[i] = static_cast<char>(LowerAnsi(static_cast<unsigned char>(text[i])));
+  }
+  return length;
+}
+
+DWORD WINAPI CharUpperBuffA(LPSTR text, DWORD length) {
+  for (DWORD i = 0; i < length; ++i) {
+    text[i] = static_cast<char>(UpperAnsi(static_cast<unsigned char>(text[i])));
+  }
+  return length;
+}
+
+DWORD WINAPI CharLowerBuffW(LPWSTR text, DWORD length) {
+  for (DWORD i = 0; i < length; ++i) text[i] = static_cast<WCHAR>(LowerWide(text[i]));
+  return length;
+}
+
+DWORD WINAPI CharUpperBuffW(LPWSTR text, DWORD length) {
+  for (DWORD i = 0; i < length; ++i) text[i] = static_cast<WCHAR>(UpperWide(text[i]));
+  return length;
+}
+
+// ---- Process end and debugger -------------------------------------------------
+
+void WINAPI ExitProcess(UINT code) {
+  _exit(static_cast<int>(code & 0xFF));
+}
+
+// A tracer (debugger) shows as a non-zero TracerPid in /proc/self/status.
+BOOL WINAPI IsDebuggerPresent() {
+  char status[4096];
+  const int fd = open("/proc/self/status", O_RDONLY);
+  if (fd < 0) return FALSE;
+  const ssize_t length = read(fd, status, sizeof status - 1);
+  close(fd);
+  if (length <= 0) return FALSE;
+  status[length] = '\0';
+  const char* line = strstr(status, "TracerPid:");
+  if (line == nullptr) return FALSE;
+  return atoi(line + sizeof "TracerPid:" - 1) != 0 ? TRUE : FALSE;
+}
+
+void WINAPI DebugBreak() {
+  __asm__ volatile("int3");
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "tools/capture.h"
@@ -63,6 +65,90 @@ TEST(CompatEnvironment, SetGetAndRemove) {
   SetLastError(0);
   EXPECT_EQ(GetEnvironmentVariableA(name, buffer, sizeof buffer), 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
+}
+
+TEST(CompatHeap, AllocatesZeroesFreesAndRefusesForeignBlocks) {
+  const HANDLE heap = GetProcessHeap();
+  ASSERT_NE(heap, nullptr);
+  unsigned char* block = static_cast<unsigned char*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, 1000));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 8, 0u);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(block[i], 0);
+  std::memset(block, 0xAB, 1000);
+  EXPECT_TRUE(HeapFree(heap, 0, block));
+  EXPECT_TRUE(HeapFree(heap, 0, nullptr)) << "a null block is accepted";
+  alignas(16) static char foreign[64] = "not from the heap";
+  SetLastError(0);
+  EXPECT_FALSE(HeapFree(heap, 0, foreign));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_STREQ(foreign, "not from the heap");
+}
+
+TEST(CompatHeap, ImpossibleSizeFails) {
+  EXPECT_EQ(HeapAlloc(GetProcessHeap(), 0, static_cast<SIZE_T>(PTRDIFF_MAX) - 64), nullptr);
+}
+
+TEST(CompatModuleFileName, FullNameAndCutName) {
+  char name[260];
+  const DWORD length = GetModuleFileNameA(nullptr, name, sizeof name);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(std::strlen(name), length);
+  EXPECT_NE(std::string(name).find("compat_test"), std::string::npos) << name;
+  char small[5];
+  SetLastError(0);
+  EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof small), 5u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(std::string(small), std::string(name, 4)) << "cut and NUL-terminated";
+}
+
+TEST(CompatFormatMessage, SystemTextsEndInCrLfAndUnknownCodesFail) {
+  char text[1024];
+  for (DWORD code : {DWORD{ERROR_FILE_NOT_FOUND}, DWORD{ERROR_INVALID_HANDLE},
+                     DWORD{ERROR_NOT_ENOUGH_MEMORY}, DWORD{ERROR_INVALID_PARAMETER}}) {
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, text, sizeof text, nullptr);
+    ASSERT_GT(length, 2u) << code;
+    EXPECT_EQ(std::strlen(text), length);
+    EXPECT_EQ(std::string(text + length - 2), "\r\n") << code;
+  }
+  SetLastError(0);
+  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           0x2000FFFF, 0, text, sizeof text, nullptr),
+            0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
+}
+
+TEST(CompatBadStringPtr, ReadableTextsAndUnreadableAddresses) {
+  EXPECT_FALSE(IsBadStringPtrA("text", 127));
+  EXPECT_FALSE(IsBadStringPtrA("", 127));
+  EXPECT_TRUE(IsBadStringPtrA(nullptr, 127));
+  EXPECT_TRUE(IsBadStringPtrA(reinterpret_cast<const char*>(16), 127));
+  EXPECT_FALSE(IsBadStringPtrA(reinterpret_cast<const char*>(16), 0)) << "nothing to check";
+  static char long_text[10000];
+  std::memset(long_text, 'x', sizeof long_text - 1);
+  EXPECT_FALSE(IsBadStringPtrA(long_text, 127)) << "readable up to the maximum";
+  EXPECT_FALSE(IsBadStringPtrA(long_text, sizeof long_text)) << "across pages";
+}
+
+TEST(CompatCharCase, ConvertsCountedTextsInPlace) {
+  char text[] = "AbC xYz 09\0Q";
+  EXPECT_EQ(CharLowerBuffA(text, 12), 12u);
+  EXPECT_EQ(std::string(text, 12), std::string("abc xyz 09\0q", 12)) << "a NUL does not stop it";
+  char upper[] = "abc";
+  EXPECT_EQ(CharUpperBuffA(upper, 2), 2u);
+  EXPECT_STREQ(upper, "ABc") << "only the counted bytes";
+  WCHAR wide[] = {u'A', 0x141, 0xC4, u'z', 0};
+  CharLowerBuffW(wide, 4);
+  EXPECT_EQ(wide[0], u'a');
+  EXPECT_EQ(static_cast<unsigned>(wide[1]), 0x142u);
+  EXPECT_EQ(static_cast<unsigned>(wide[2]), 0xE4u);
+  CharUpperBuffW(wide, 4);
+  EXPECT_EQ(static_cast<unsigned>(wide[1]), 0x141u);
+  EXPECT_EQ(wide[3], u'Z');
+}
+
+TEST(CompatDebugger, NoneAttachedToTests) {
+  EXPECT_FALSE(IsDebuggerPresent());
 }
 
 }  // namespace

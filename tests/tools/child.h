@@ -1,0 +1,29 @@
+// Runs a scenario of a test program in a child process, in both lanes: the
+// test program is started again with TW_TEST_CHILD naming the scenario, and
+// RunScenarioIfChild (called from a static initializer of the test source)
+// runs that scenario before gtest starts. For routines that end the process.
+#pragma once
+
+#include <string>
+
+namespace tw_test {
+
+struct Scenario {
+  const char* name;
+  void (*run)();
+};
+
+// In a child: runs the named scenario and ends the process with exit code 77
+// if the scenario returns. In the parent: returns 0 at once.
+int RunScenarioIfChild(const Scenario* scenarios, int count);
+
+struct ChildResult {
+  int exitCode;        // natively only the low 8 bits survive: they are sign-extended
+  std::string error;   // everything the child wrote to standard error
+  std::string output;  // everything the child wrote to standard output
+};
+
+// Runs scenario in a child with TARNWICK_MSGBOX set to answers.
+ChildResult RunChild(const char* scenario, const char* answers = "default");
+
+}  // namespace tw_test
