@@ -10,6 +10,7 @@
 #include "support/search.h"
 
 #include "compat/win32.h"
+#include "support/strings.h"
 #include "trace/text.h"
 
 #include <emmintrin.h>
@@ -23,55 +24,94 @@ namespace {
 constexpr unsigned char kFoldBit = 32;
 constexpr std::size_t kPageSize = 4096;  // the smallest x86 page
 constexpr std::size_t kUtf16AreaUnits = 3200;
+constexpr std::size_t kUnbounded = ~std::size_t{0};
 
-// Position (or count) of the latest search. A resumed one-byte search scans up
-// to the haystack's terminating zero, so no scan length needs keeping.
+// Position (or count) of the latest search. A resumed search scans up to the
+// haystack's end, so no scan length needs keeping.
 std::int32_t g_lastMatch = 0;
 
 using Bytes = const unsigned char*;
 
-// Index of a match, or one of these.
 constexpr std::ptrdiff_t kNotFound = -1;
 
-// True when 17 bytes from p stay within p's page.
+// True when bytes bytes from p stay within p's page.
 inline bool BlockFitsInPage(const void* p, std::size_t bytes) {
   return (reinterpret_cast<std::uintptr_t>(p) & (kPageSize - 1)) <= kPageSize - bytes;
 }
 
-// Resolves a string argument to its text. Addresses are used as they are.
-const char* ResolveText(std::uintptr_t argument) {
-  if (argument <= 127) return "";
-  return reinterpret_cast<const char*>(argument);
+// A text to search: it ends at its first zero unit, and also after limit units
+// when it is a view with a length (a substring result, for example).
+template <typename Unit>
+struct Span {
+  const Unit* text;
+  std::size_t limit;
+};
+
+template <typename Unit>
+Span<Unit> SpanOf(TextView view) {
+  return {reinterpret_cast<const Unit*>(view.text),
+          static_cast<std::size_t>(view.length) / sizeof(Unit)};
+}
+
+// A plain address is NUL-terminated and needs no length; table entries and
+// temporary results come with theirs. When both are the newest result, the
+// haystack is the result before it and the ring steps back one slot.
+template <typename Unit>
+void ResolveArguments(std::uintptr_t haystack, std::uintptr_t needle, Span<Unit>& hay,
+                      Span<Unit>& pattern) {
+  if (haystack == kNewestResult && needle == kNewestResult) {
+    pattern = SpanOf<Unit>(ResolveString(kNewestResult));
+    ResultSlot(kSlotBack);
+    hay = SpanOf<Unit>(ResolveString(kNewestResult));
+    return;
+  }
+  hay = haystack > kNewestResult ? Span<Unit>{reinterpret_cast<const Unit*>(haystack), kUnbounded}
+                                 : SpanOf<Unit>(ResolveString(haystack));
+  pattern = needle > kNewestResult ? Span<Unit>{reinterpret_cast<const Unit*>(needle), kUnbounded}
+                                   : SpanOf<Unit>(ResolveString(needle));
+}
+
+// Units before the span's end.
+template <typename Unit>
+std::size_t LengthOf(Span<Unit> span) {
+  if (span.limit == kUnbounded && sizeof(Unit) == 1) {
+    return TextLengthSse2(reinterpret_cast<const char*>(span.text));
+  }
+  std::size_t length = 0;
+  while (length < span.limit && span.text[length] != 0) ++length;
+  return length;
 }
 
 struct ByteNeedle {
   Bytes text;
+  std::size_t length;       // two or more
   unsigned char firstFold;  // fold bit for the first byte
   unsigned char restFold;   // fold bit for every later byte
   bool wholeWord;
 };
 
 // Fold bits: every byte for bit 0, the first byte only for bit 1.
-ByteNeedle MakeByteNeedle(Bytes text, std::uint32_t mode) {
+ByteNeedle MakeByteNeedle(Bytes text, std::size_t length, std::uint32_t mode) {
   const bool foldAll = (mode & kFindIgnoreCase) != 0;
   const bool foldFirst = foldAll || (mode & kFindFirstIgnoreCase) != 0;
-  return {text, static_cast<unsigned char>(foldFirst ? kFoldBit : 0),
+  return {text, length, static_cast<unsigned char>(foldFirst ? kFoldBit : 0),
           static_cast<unsigned char>(foldAll ? kFoldBit : 0), (mode & kFindWholeWord) != 0};
 }
 
 enum class Verdict { Match, Mismatch, HaystackEnds };
 
-// Compares the needle from its second byte on with the haystack at q + 1, and
-// checks the word boundaries when asked to.
-Verdict VerifyAt(Bytes hay, std::size_t q, const ByteNeedle& needle) {
-  std::size_t i = 1;
-  for (; needle.text[i] != 0; ++i) {
+// Compares the needle from its second byte on with the haystack at q + 1
+// (end: the haystack's limit), and checks the word boundaries when asked to.
+Verdict VerifyAt(Bytes hay, std::size_t q, std::size_t end, const ByteNeedle& needle) {
+  for (std::size_t i = 1; i < needle.length; ++i) {
+    if (q + i >= end) return Verdict::HaystackEnds;
     const unsigned char h = hay[q + i];
     if (h == 0) return Verdict::HaystackEnds;
     if ((h | needle.restFold) != (needle.text[i] | needle.restFold)) return Verdict::Mismatch;
   }
   if (needle.wholeWord && needle.text[0] > 32) {
-    if (hay[q + i] > 64) return Verdict::Mismatch;
+    const std::size_t after = q + needle.length;
+    if (after < end && hay[after] > 64) return Verdict::Mismatch;
     if (q > 0 && hay[q - 1] > 64) return Verdict::Mismatch;
   }
   return Verdict::Match;
@@ -83,11 +123,14 @@ inline bool PairMatches(Bytes hay, std::size_t p, const ByteNeedle& needle) {
          (second | needle.restFold) == (needle.text[1] | needle.restFold);
 }
 
-// Forward search of a needle of two or more bytes from index from (which lies
-// within the text or on its terminating zero). The pair test runs on 16
-// positions at a time.
+// Forward search of a needle of two or more bytes from index from, which lies
+// within the haystack or on its end. The pair test runs on 16 positions at a
+// time; a pair must lie wholly before the haystack's zero and its limit.
 __attribute__((no_sanitize("address"))) std::ptrdiff_t FindForward(Bytes hay, std::size_t from,
+                                                                   std::size_t end,
                                                                    const ByteNeedle& needle) {
+  if (end < 2) return kNotFound;
+  const std::size_t lastPair = end - 1;  // pairs start before this index
   const __m128i zero = _mm_setzero_si128();
   const __m128i fold0 = _mm_set1_epi8(static_cast<char>(needle.firstFold));
   const __m128i fold1 = _mm_set1_epi8(static_cast<char>(needle.restFold));
@@ -95,10 +138,11 @@ __attribute__((no_sanitize("address"))) std::ptrdiff_t FindForward(Bytes hay, st
   const __m128i second = _mm_set1_epi8(static_cast<char>(needle.text[1] | needle.restFold));
   std::size_t p = from;
   for (;;) {
+    if (p >= lastPair) return kNotFound;
     if (!BlockFitsInPage(hay + p, 17)) {
       if (hay[p] == 0) return kNotFound;
       if (PairMatches(hay, p, needle)) {
-        const Verdict verdict = VerifyAt(hay, p, needle);
+        const Verdict verdict = VerifyAt(hay, p, end, needle);
         if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(p);
         if (verdict == Verdict::HaystackEnds) return kNotFound;
       }
@@ -113,30 +157,33 @@ __attribute__((no_sanitize("address"))) std::ptrdiff_t FindForward(Bytes hay, st
                                        _mm_cmpeq_epi8(_mm_or_si128(b1, fold1), second));
     unsigned candidates = static_cast<unsigned>(_mm_movemask_epi8(pair)) & ~zeros1;
     if (zeros0 != 0) candidates &= (1u << __builtin_ctz(zeros0)) - 1;
+    const bool lastBlock = zeros0 != 0 || lastPair - p <= 16;
+    if (lastPair - p < 16) candidates &= (1u << (lastPair - p)) - 1;
     while (candidates != 0) {
       const std::size_t q = p + static_cast<std::size_t>(__builtin_ctz(candidates));
-      const Verdict verdict = VerifyAt(hay, q, needle);
+      const Verdict verdict = VerifyAt(hay, q, end, needle);
       if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(q);
       if (verdict == Verdict::HaystackEnds) return kNotFound;
       candidates &= candidates - 1;
     }
-    if (zeros0 != 0) return kNotFound;
+    if (lastBlock) return kNotFound;
     p += 16;
   }
 }
 
 // Backward search: candidate pairs from index last down to the first byte.
-std::ptrdiff_t FindBackward(Bytes hay, std::ptrdiff_t last, const ByteNeedle& needle) {
+std::ptrdiff_t FindBackward(Bytes hay, std::ptrdiff_t last, std::size_t end,
+                            const ByteNeedle& needle) {
   for (std::ptrdiff_t p = last; p >= 0; --p) {
     const std::size_t q = static_cast<std::size_t>(p);
-    if (PairMatches(hay, q, needle) && VerifyAt(hay, q, needle) == Verdict::Match) return p;
+    if (PairMatches(hay, q, needle) && VerifyAt(hay, q, end, needle) == Verdict::Match) return p;
   }
   return kNotFound;
 }
 
 // The one-byte searches: exact, without folding or word test.
-std::ptrdiff_t FindByteForward(Bytes hay, std::size_t from, unsigned char byte) {
-  for (std::size_t p = from; hay[p] != 0; ++p) {
+std::ptrdiff_t FindByteForward(Bytes hay, std::size_t from, std::size_t end, unsigned char byte) {
+  for (std::size_t p = from; p < end && hay[p] != 0; ++p) {
     if (hay[p] == byte) return static_cast<std::ptrdiff_t>(p);
   }
   return kNotFound;
@@ -159,20 +206,30 @@ FindResult NotFound() {
   return {nullptr, 0};
 }
 
-FindResult Counted(const void* base, std::size_t unitSize, std::ptrdiff_t lastIndex,
-                   std::int32_t count) {
-  g_lastMatch = count;
-  if (count == 0) return {nullptr, 0};
-  return {static_cast<const char*>(base) + static_cast<std::size_t>(lastIndex) * unitSize, count};
+// Runs one search after another, each from just after the previous match's
+// first unit, and counts them (count mode) or returns the first.
+template <typename Next>
+FindResult Collect(const void* base, std::size_t unitSize, bool count, std::ptrdiff_t from,
+                   Next next) {
+  std::int32_t matches = 0;
+  std::ptrdiff_t lastIndex = kNotFound;
+  for (std::ptrdiff_t index; (index = next(from)) >= 0; from = index + 1) {
+    if (!count) return Found(base, unitSize, index);
+    ++matches;
+    lastIndex = index;
+  }
+  if (!count || matches == 0) return NotFound();
+  g_lastMatch = matches;
+  return {static_cast<const char*>(base) + static_cast<std::size_t>(lastIndex) * unitSize, matches};
 }
 
 // Index where a forward search begins, or -1 when start lies beyond the end
 // (the text's length is taken only when the search does not begin at its start).
-template <typename Length>
-std::ptrdiff_t ForwardFrom(std::int32_t start, Length length) {
-  std::int64_t from = start > 0 ? start - 1 : start == 0 ? g_lastMatch : 0;
+template <typename Unit>
+std::ptrdiff_t ForwardFrom(std::int32_t start, Span<Unit> hay) {
+  const std::int64_t from = start > 0 ? start - 1 : start == 0 ? g_lastMatch : 0;
   if (from <= 0) return 0;
-  if (from > static_cast<std::int64_t>(length())) return -1;
+  if (from > static_cast<std::int64_t>(LengthOf(hay))) return -1;
   return static_cast<std::ptrdiff_t>(from);
 }
 
@@ -183,60 +240,49 @@ std::int64_t BackwardBefore(std::int32_t start, std::size_t length) {
   return before > end ? -1 : before;
 }
 
-FindResult FindBytes(std::int32_t start, const char* haystack, const char* needleText,
-                     std::uint32_t mode) {
-  Bytes hay = reinterpret_cast<Bytes>(haystack);
-  Bytes text = reinterpret_cast<Bytes>(needleText);
-  const bool count = (mode & kFindCount) != 0;
-  if (text[0] == 0) return NotFound();
-  if (mode & kFindBackward) {
-    const std::size_t length = TextLengthSse2(haystack);
-    const std::int64_t before = BackwardBefore(start, length);
-    if (before < 0) return NotFound();
-    if (text[1] == 0) {
-      const std::ptrdiff_t index = FindByteBackward(hay, before - 2, text[0]);
-      return index < 0 ? NotFound() : Found(hay, 1, index);
-    }
-    const ByteNeedle needle = MakeByteNeedle(text, mode);
-    std::ptrdiff_t last = static_cast<std::ptrdiff_t>(before) - 3;
-    if (last > static_cast<std::ptrdiff_t>(length) - 2)
-      last = static_cast<std::ptrdiff_t>(length) - 2;
-    std::int32_t matches = 0;
-    std::ptrdiff_t lastIndex = kNotFound;
-    for (std::ptrdiff_t index; (index = FindBackward(hay, last, needle)) >= 0; last = index - 1) {
-      if (!count) return Found(hay, 1, index);
-      ++matches;
-      lastIndex = index;
-    }
-    return count ? Counted(hay, 1, lastIndex, matches) : NotFound();
+FindResult FindBackwardBytes(std::int32_t start, Span<unsigned char> hay, const ByteNeedle& needle,
+                             bool count) {
+  const std::size_t length = LengthOf(hay);
+  const std::int64_t before = BackwardBefore(start, length);
+  if (before < 0) return NotFound();
+  if (needle.length == 1) {
+    const std::ptrdiff_t index =
+        FindByteBackward(hay.text, static_cast<std::ptrdiff_t>(before) - 2, needle.text[0]);
+    return index < 0 ? NotFound() : Found(hay.text, 1, index);
   }
-  const std::ptrdiff_t from = ForwardFrom(start, [haystack] { return TextLengthSse2(haystack); });
-  if (from < 0) return NotFound();
+  std::ptrdiff_t last = static_cast<std::ptrdiff_t>(before) - 3;
+  if (last > static_cast<std::ptrdiff_t>(length) - 2)
+    last = static_cast<std::ptrdiff_t>(length) - 2;
   std::int32_t matches = 0;
   std::ptrdiff_t lastIndex = kNotFound;
-  if (text[1] == 0) {
-    for (std::ptrdiff_t index, at = from; (index = FindByteForward(hay, at, text[0])) >= 0;
-         at = index + 1) {
-      if (!count) return Found(hay, 1, index);
-      ++matches;
-      lastIndex = index;
-    }
-    return count ? Counted(hay, 1, lastIndex, matches) : NotFound();
-  }
-  const ByteNeedle needle = MakeByteNeedle(text, mode);
-  for (std::ptrdiff_t index, at = from;
-       (index = FindForward(hay, static_cast<std::size_t>(at), needle)) >= 0; at = index + 1) {
-    if (!count) return Found(hay, 1, index);
+  for (std::ptrdiff_t index; (index = FindBackward(hay.text, last, length, needle)) >= 0;
+       last = index - 1) {
+    if (!count) return Found(hay.text, 1, index);
     ++matches;
     lastIndex = index;
   }
-  return count ? Counted(hay, 1, lastIndex, matches) : NotFound();
+  if (!count || matches == 0) return NotFound();
+  g_lastMatch = matches;
+  return {hay.text + lastIndex, matches};
 }
 
-std::size_t Utf16Length(const char16_t* text) {
-  std::size_t length = 0;
-  while (text[length] != 0) ++length;
-  return length;
+FindResult FindBytes(std::int32_t start, Span<unsigned char> hay, Span<unsigned char> pattern,
+                     std::uint32_t mode) {
+  const std::size_t needleLength = LengthOf(pattern);
+  if (needleLength == 0) return NotFound();
+  const ByteNeedle needle = MakeByteNeedle(pattern.text, needleLength, mode);
+  const bool count = (mode & kFindCount) != 0;
+  if (mode & kFindBackward) return FindBackwardBytes(start, hay, needle, count);
+  const std::ptrdiff_t from = ForwardFrom(start, hay);
+  if (from < 0) return NotFound();
+  if (needleLength == 1) {
+    return Collect(hay.text, 1, count, from, [&](std::ptrdiff_t at) {
+      return FindByteForward(hay.text, static_cast<std::size_t>(at), hay.limit, needle.text[0]);
+    });
+  }
+  return Collect(hay.text, 1, count, from, [&](std::ptrdiff_t at) {
+    return FindForward(hay.text, static_cast<std::size_t>(at), hay.limit, needle);
+  });
 }
 
 // The needle in lower and upper case (or twice as it is), as the haystack's
@@ -249,17 +295,20 @@ struct Utf16Needle {
 
 Utf16Needle g_utf16Needle;
 
-bool PrepareUtf16Needle(const char16_t* needle, bool fold) {
-  const std::size_t length = Utf16Length(needle);
+bool PrepareUtf16Needle(Span<char16_t> needle, bool fold) {
+  const std::size_t length = LengthOf(needle);
   if (length == 0 || length >= kUtf16AreaUnits) return false;
   Utf16Needle& area = g_utf16Needle;
   area.length = length;
-  for (std::size_t i = 0; i <= length; ++i) {
-    area.lower[i] = static_cast<WCHAR>(needle[i]);
-    area.upper[i] = static_cast<WCHAR>(needle[i]);
+  for (std::size_t i = 0; i < length; ++i) {
+    area.lower[i] = static_cast<WCHAR>(needle.text[i]);
+    area.upper[i] = static_cast<WCHAR>(needle.text[i]);
   }
+  area.lower[length] = 0;
+  area.upper[length] = 0;
   if (fold) {
-    const WCHAR* source = reinterpret_cast<const WCHAR*>(needle);
+    WCHAR source[kUtf16AreaUnits];
+    for (std::size_t i = 0; i <= length; ++i) source[i] = area.lower[i];
     const int units = static_cast<int>(length) + 1;
     if (LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, source, units,
                      area.lower, static_cast<int>(kUtf16AreaUnits)) != units ||
@@ -271,18 +320,19 @@ bool PrepareUtf16Needle(const char16_t* needle, bool fold) {
   return true;
 }
 
-Verdict VerifyUtf16At(const char16_t* hay, std::size_t q) {
+Verdict VerifyUtf16At(Span<char16_t> hay, std::size_t q) {
   const Utf16Needle& needle = g_utf16Needle;
   for (std::size_t i = 0; i < needle.length; ++i) {
-    const WCHAR h = static_cast<WCHAR>(hay[q + i]);
+    if (q + i >= hay.limit) return Verdict::HaystackEnds;
+    const WCHAR h = static_cast<WCHAR>(hay.text[q + i]);
     if (h == 0) return Verdict::HaystackEnds;
     if (h != needle.lower[i] && h != needle.upper[i]) return Verdict::Mismatch;
   }
   return Verdict::Match;
 }
 
-std::ptrdiff_t FindUtf16Forward(const char16_t* hay, std::size_t from) {
-  for (std::size_t q = from; hay[q] != 0; ++q) {
+std::ptrdiff_t FindUtf16Forward(Span<char16_t> hay, std::size_t from) {
+  for (std::size_t q = from; q < hay.limit && hay.text[q] != 0; ++q) {
     const Verdict verdict = VerifyUtf16At(hay, q);
     if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(q);
     if (verdict == Verdict::HaystackEnds) return kNotFound;
@@ -290,32 +340,27 @@ std::ptrdiff_t FindUtf16Forward(const char16_t* hay, std::size_t from) {
   return kNotFound;
 }
 
-FindResult FindUtf16(std::int32_t start, const char16_t* hay, const char16_t* needle,
+FindResult FindUtf16(std::int32_t start, Span<char16_t> hay, Span<char16_t> needle,
                      std::uint32_t mode) {
-  const std::ptrdiff_t from = ForwardFrom(start, [hay] { return Utf16Length(hay); });
+  const std::ptrdiff_t from = ForwardFrom(start, hay);
   if (from < 0 || !PrepareUtf16Needle(needle, (mode & kFindIgnoreCase) != 0)) return NotFound();
-  std::int32_t matches = 0;
-  std::ptrdiff_t lastIndex = kNotFound;
-  for (std::ptrdiff_t index, at = from;
-       (index = FindUtf16Forward(hay, static_cast<std::size_t>(at))) >= 0; at = index + 1) {
-    if (!(mode & kFindCount)) return Found(hay, 2, index);
-    ++matches;
-    lastIndex = index;
-  }
-  return (mode & kFindCount) ? Counted(hay, 2, lastIndex, matches) : NotFound();
+  return Collect(hay.text, 2, (mode & kFindCount) != 0, from, [&](std::ptrdiff_t at) {
+    return FindUtf16Forward(hay, static_cast<std::size_t>(at));
+  });
 }
 
 }  // namespace
 
 FindResult TextFind(std::int32_t start, std::uintptr_t haystack, std::uintptr_t needle,
                     std::uint32_t mode) {
-  const char* hay = ResolveText(haystack);
-  const char* text = ResolveText(needle);
   if (mode & kFindUtf16) {
-    return FindUtf16(start, reinterpret_cast<const char16_t*>(hay),
-                     reinterpret_cast<const char16_t*>(text), mode);
+    Span<char16_t> hay, pattern;
+    ResolveArguments(haystack, needle, hay, pattern);
+    return FindUtf16(start, hay, pattern, mode);
   }
-  return FindBytes(start, hay, text, mode);
+  Span<unsigned char> hay, pattern;
+  ResolveArguments(haystack, needle, hay, pattern);
+  return FindBytes(start, hay, pattern, mode);
 }
 
 std::int32_t LastFindPosition() {

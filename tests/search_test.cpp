@@ -3,6 +3,8 @@
 // the page holding the texts.
 #include "support/search.h"
 
+#include "support/strings.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -127,6 +129,29 @@ TEST(TextFindBackward, StartPositions) {
   EXPECT_EQ(Find(6, "abcabc", "c", tw::kFindBackward), 3);
   EXPECT_EQ(Find(1, "abcabc", "a", tw::kFindBackward), 0);
   EXPECT_EQ(Find(-1, "abcabc", "a", tw::kFindBackward | tw::kFindCount), 4);  // not counted
+}
+
+// --- string arguments -------------------------------------------------------
+
+TEST(TextFindArguments, ResultsAreSearchedWithinTheirLength) {
+  static const char source[] = "xxabcabcZZ";
+  tw::TextMid(tw::Arg(source), 6, 3);  // the view "abcabc", followed by "ZZ" in memory
+  EXPECT_EQ(TextFind(1, tw::kNewestResult, tw::Arg("bc"), 0).position, 2);
+  EXPECT_EQ(TextFind(1, tw::kNewestResult, tw::Arg("cZ"), 0).position, 0);
+  EXPECT_EQ(TextFind(1, tw::kNewestResult, tw::Arg("Z"), 0).position, 0);
+  EXPECT_EQ(TextFind(-1, tw::kNewestResult, tw::Arg("c"), tw::kFindBackward).position, 6);
+  EXPECT_EQ(TextFind(1, tw::kNewestResult, tw::Arg("c"), tw::kFindCount).position, 2);
+  EXPECT_EQ(TextFind(1, tw::kNewestResult, tw::Arg("abc"), tw::kFindCount).position, 2);
+}
+
+TEST(TextFindArguments, TwoNewestResultsAreHaystackAndNeedleAndTheRingStepsBack) {
+  tw::TextMid(tw::Arg("the haystack abc."), -1, 1);
+  const int haystackSlot = tw::CurrentResultSlot();
+  tw::TextMid(tw::Arg("xabcx"), 3, 2);
+  ASSERT_NE(tw::CurrentResultSlot(), haystackSlot);
+  const tw::FindResult found = TextFind(1, tw::kNewestResult, tw::kNewestResult, 0);
+  EXPECT_EQ(found.position, 14);
+  EXPECT_EQ(tw::CurrentResultSlot(), haystackSlot);
 }
 
 // --- one-byte needles -------------------------------------------------------
@@ -255,13 +280,19 @@ TEST(TextFindRandom, AgreesWithAPlainSearch) {
     std::string needle(1 + random() % 4, ' ');
     for (char& c : needle) c = alphabet[random() % (sizeof alphabet - 1)];
     const std::uint32_t mode = modes[random() % (sizeof modes / sizeof modes[0])];
-    // Half the haystacks end at an unreadable page.
-    const char* text = round % 2 ? page.TextAtEnd(hay.data(), hay.size()) : hay.c_str();
+    // Some haystacks end at an unreadable page, some are views of a longer
+    // text (a substring result), the rest plain texts.
+    const std::string longer = hay + "aAb";
+    const char* text = round % 3 == 1 ? page.TextAtEnd(hay.data(), hay.size()) : hay.c_str();
+    const bool view = round % 3 == 2 && !hay.empty();
     for (int call = 0; call < 3; ++call) {
       const std::int32_t start =
           call > 0 ? 0 : static_cast<std::int32_t>(random() % (hay.size() + 4)) - 1;
       const std::int32_t expected = reference.Find(start, hay, needle, mode);
-      const tw::FindResult got = TextFind(start, text, needle.c_str(), mode);
+      if (view) tw::TextMid(tw::Arg(longer.c_str()), static_cast<std::int32_t>(hay.size()), 1);
+      const tw::FindResult got =
+          view ? TextFind(start, tw::kNewestResult, tw::Arg(needle.c_str()), mode)
+               : TextFind(start, text, needle.c_str(), mode);
       ASSERT_EQ(got.position, expected)
           << "haystack '" << hay << "' needle '" << needle << "' start " << start << " mode "
           << mode << " call " << call;
