@@ -101,8 +101,8 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 
 // The running program's file name (natively /proc/self/exe). Too small a
-// buffer gets the cut name, NUL-terminated, its size as the result and
-// ERROR_INSUFFICIENT_BUFFER, as on Windows since XP.
+// buffer gets the cut name, its size as the result and ERROR_INSUFFICIENT_BUFFER;
+// callers must not rely on a NUL in that case (Windows XP and Wine write none).
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 
 // System message texts, each ending in "\r\n". Natively only
