@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "support/startup.h"
 #include "support/temptext.h"
 
 namespace tw {
