@@ -159,9 +159,12 @@ TEST(ResultRing, TheSixteenthResultReusesTheFirstSlot) {
   EXPECT_EQ(
       tw::ResolveString(tw::kFirstResultCode + static_cast<tw::StringArg>(firstNumber) - 1).length,
       2);
+  tw::ResultOrigin(first) = 0x1234;  // as if read from an array element
   tw::ResultSlotRecord* sixteenth = MakeTemp("r16");
   EXPECT_EQ(sixteenth, first);
   EXPECT_EQ(tw::CurrentResultSlot(), firstNumber);
+  EXPECT_EQ(tw::ResultOrigin(sixteenth), 0u) << "a new result has no origin";
+  EXPECT_EQ(SlotText(sixteenth), "r16");
 }
 
 TEST(ResultRing, SelectorsStepForwardBackOrStay) {
