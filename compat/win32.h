@@ -92,9 +92,9 @@ void WINAPI SetLastError(DWORD code);
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 
-// The process heap. Natively a block carries a small header that lets HeapFree
-// refuse addresses it did not hand out (FALSE, ERROR_INVALID_PARAMETER), as
-// the Windows heap does, instead of corrupting memory.
+// The process heap. Natively HeapFree refuses addresses it did not hand out
+// and blocks already freed (FALSE, ERROR_INVALID_PARAMETER), as the Windows
+// heap does, instead of corrupting memory.
 constexpr DWORD HEAP_ZERO_MEMORY = 0x8;
 HANDLE WINAPI GetProcessHeap();
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
