@@ -32,12 +32,18 @@ void SubstituteTooManyMatches() {
   tw::TextSubstitute(tw::Arg(text), tw::Arg("a"), tw::Arg("b"), 0);
 }
 
+void EndPastTheArea() {
+  tw::TempTextBegin();
+  tw::TempTextEnd(tw::TempTextArea() + tw::kTempTextAreaSize, tw::kSlotNext);
+}
+
 const tw_test::Scenario kScenarios[] = {
+    {"end-past-area", EndPastTheArea},
     {"new-zero", NewZeroTextOfZero},
     {"trim-too-long", TrimTooLong},
     {"substitute-too-many", SubstituteTooManyMatches},
 };
-const int g_child = tw_test::RunScenarioIfChild(kScenarios, 3);
+const int g_child = tw_test::RunScenarioIfChild(kScenarios, 4);
 
 const char kBufferError[] =
     "[message box] Fatal error:\nInsufficient buffer or New$(<=0)\n[answer] ok\n";
@@ -108,6 +114,12 @@ TEST(TempText, WrapsAtTheWrapPointKeepingTheLastTextWhole) {
 TEST(TempText, ReserveLetsTheLargestTextThrough) {
   tw::TempTextReset();
   EXPECT_EQ(tw::TempTextReserve(tw::kTempTextMaxBytes), tw::TempTextArea());
+}
+
+TEST(TempText, EndPastTheAreaIsFatalErrorNine) {
+  const tw_test::ChildResult child = tw_test::RunChild("end-past-area");
+  EXPECT_EQ(child.exitCode, -9);
+  EXPECT_EQ(child.error, kBufferError);
 }
 
 TEST(WideTextLength, CountsUnitsWhateverTheAlignment) {
