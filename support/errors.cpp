@@ -6,6 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "support/search.h"
 #include "support/strings.h"
 #include "trace/msgbox.h"
 #include "trace/text.h"
@@ -78,7 +79,7 @@ char* AppendText(char* at, const char* text, std::size_t limit) {
 // 127 characters of an insert can be shown, so no more are copied.
 char* ComposeMessage(const char* pattern, const char* insert) {
   char* at = g_fatal.message;
-  const char* mark = std::strchr(pattern, '#');
+  const char* mark = static_cast<const char*>(TextFind(1, pattern, "#", 0).address);
   if (mark == nullptr || IsBadStringPtrA(insert, kShownCharacters)) {
     return AppendText(at, pattern, sizeof g_fatal.message);
   }

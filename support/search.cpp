@@ -363,6 +363,14 @@ FindResult TextFind(std::int32_t start, std::uintptr_t haystack, std::uintptr_t 
   return FindBytes(start, hay, pattern, mode);
 }
 
+FindResult TextFindView(std::int32_t start, TextView haystack, TextView needle,
+                        std::uint32_t mode) {
+  if (mode & kFindUtf16) {
+    return FindUtf16(start, SpanOf<char16_t>(haystack), SpanOf<char16_t>(needle), mode);
+  }
+  return FindBytes(start, SpanOf<unsigned char>(haystack), SpanOf<unsigned char>(needle), mode);
+}
+
 std::int32_t LastFindPosition() {
   return g_lastMatch;
 }

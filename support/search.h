@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "support/strings.h"
+
 namespace tw {
 
 // Mode bits of TextFind.
@@ -37,6 +39,10 @@ inline FindResult TextFind(std::int32_t start, const char16_t* haystack, const c
   return TextFind(start, reinterpret_cast<std::uintptr_t>(haystack),
                   reinterpret_cast<std::uintptr_t>(needle), mode | kFindUtf16);
 }
+
+// The same search over texts given as (address, length) views: each ends at
+// its length or at its first zero unit, whichever comes first.
+FindResult TextFindView(std::int32_t start, TextView haystack, TextView needle, std::uint32_t mode);
 
 // The position (or count) of the latest TextFind, 0 after a failed search.
 std::int32_t LastFindPosition();

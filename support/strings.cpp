@@ -10,6 +10,7 @@
 
 #include "support/errors.h"
 #include "support/heap.h"
+#include "support/search.h"
 #include "support/startup.h"
 #include "trace/text.h"
 
@@ -116,35 +117,6 @@ char* MaterialiseCase(const void* record, char* destination) {
     upper ? CharUpperBuffA(destination, count) : CharLowerBuffA(destination, count);
   }
   return destination + length;
-}
-
-// ---- Searching for TextSubstitute ----
-
-unsigned char FoldAscii(unsigned char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
-}
-
-bool MatchesAt(const char* at, TextView pattern, bool ignoreCase) {
-  for (std::int32_t i = 0; i < pattern.length; ++i) {
-    unsigned char a = static_cast<unsigned char>(at[i]);
-    unsigned char b = static_cast<unsigned char>(pattern.text[i]);
-    if (ignoreCase) {
-      a = FoldAscii(a);
-      b = FoldAscii(b);
-    }
-    if (a != b) return false;
-  }
-  return true;
-}
-
-// The first match of pattern in source at or after from; nullptr when none.
-const char* FindFrom(TextView source, const char* from, TextView pattern, bool ignoreCase) {
-  if (pattern.length == 0) return nullptr;
-  const char* last = source.text + source.length - pattern.length;
-  for (const char* at = from; at <= last; ++at) {
-    if (MatchesAt(at, pattern, ignoreCase)) return at;
-  }
-  return nullptr;
 }
 
 // Appends one word to a record under construction, stopping with fatal error
@@ -291,7 +263,9 @@ ResultSlotRecord* TextSubstitute(StringArg source, StringArg pattern, StringArg 
   const TextView text = ResolveString(source);
   const TextView find = ResolveString(pattern);
   const TextView put = ResolveString(replacement);
-  const bool ignoreCase = (options & 1) != 0;
+  // The search runs forward over bytes; counting, backward and UTF-16 bits of
+  // the mode word have no meaning for a substitution and are left out.
+  const std::uint32_t mode = options & 0xFF & ~(kFindCount | kFindBackward | kFindUtf16);
   const std::uint32_t limit = (options >> 8) & 0xFF;
   char* const begin = TempTextBegin();
   char* at = AppendWord(begin, kDeferredMarker);
@@ -300,13 +274,13 @@ ResultSlotRecord* TextSubstitute(StringArg source, StringArg pattern, StringArg 
   at = AppendWord(at, find.length);
   at = AppendWord(at, AddressWord(text.text));
   std::int64_t matches = 0;
-  for (const char* from = text.text;;) {
+  for (std::int32_t start = 1;;) {
     if (limit != 0 && matches == limit) break;
-    const char* match = FindFrom(text, from, find, ignoreCase);
-    if (match == nullptr) break;
-    at = AppendWord(at, AddressWord(match));
+    const FindResult found = TextFindView(start, text, find, mode);
+    if (found.position == 0) break;
+    at = AppendWord(at, AddressWord(found.address));
     ++matches;
-    from = match + find.length;
+    start = found.position + find.length;
   }
   at = AppendWord(at, AddressWord(text.text + text.length));
   at = AppendWord(at, 0);

@@ -112,10 +112,11 @@ ResultSlotRecord* DeferredCommit(const DeferredWord* words, int count, std::int3
 // ---- String functions ------------------------------------------------------------
 
 // Every match of pattern in source, searched left to right without overlap,
-// replaced by replacement, as a deferred result. options: low byte the search
-// mode (bit 0 ignores ASCII case), second byte the maximum number of
-// replacements (0: no limit). An empty pattern matches nothing. A record that
-// would pass 639,900 bytes into the area raises fatal error 9.
+// replaced by replacement, as a deferred result. options: low byte the
+// TextFind mode word (case folding, whole words; see support/search.h), second
+// byte the maximum number of replacements (0: no limit). An empty pattern
+// matches nothing. A record that would pass 639,900 bytes into the area raises
+// fatal error 9.
 ResultSlotRecord* TextSubstitute(StringArg source, StringArg pattern, StringArg replacement,
                                  std::uint32_t options);
 

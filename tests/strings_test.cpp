@@ -246,8 +246,15 @@ TEST(TextSubstitute, AbsentOrEmptyPatternLeavesTheSource) {
 }
 
 TEST(TextSubstitute, CaseFoldingModeAndTableCodes) {
-  tw::ResultSlotRecord* slot = tw::TextSubstitute(tw::Arg("A-a-A"), tw::Arg("a"), tw::kTextTab, 1);
+  tw::ResultSlotRecord* slot =
+      tw::TextSubstitute(tw::Arg("Ab-ab-AB"), tw::Arg("ab"), tw::kTextTab, 1);
   EXPECT_EQ(Materialised(slot), "\t-\t-\t");
+  // The search is TextFind's: a one-byte pattern is matched exactly in any mode.
+  slot = tw::TextSubstitute(tw::Arg("A-a-A"), tw::Arg("a"), tw::kTextTab, 1);
+  EXPECT_EQ(Materialised(slot), "A-\t-A");
+  // Whole words only (mode 4).
+  slot = tw::TextSubstitute(tw::Arg("cat concat cat."), tw::Arg("cat"), tw::Arg("dog"), 4);
+  EXPECT_EQ(Materialised(slot), "dog concat dog.");
   slot = tw::TextSubstitute(tw::Arg("A-a-A"), tw::Arg("a"), tw::kTextCrLf, 0);
   EXPECT_EQ(slot->length, 6);
   EXPECT_EQ(Materialised(slot), "A-\r\n-A");
