@@ -224,14 +224,12 @@ TABLE
   brush=$(probe brush)
   since=$(mark)
   keys F1
-  # The first key from the X server makes Wine activate its desktop and bring
-  # the main window to the front once more: a "posc" with the same size may
-  # come first.
+  # DrawMenuBar recomputes the frame: a "posc" of unchanged size, then "Brush".
   console F1 "$since" <<TABLE
-?<CR>
-?posc<CR>
-?[ebx.WINDOWPOS.lx]<TAB>400<CR>
-?[ebx.WINDOWPOS.cy]<TAB>350<CR>
+<CR>
+posc<CR>
+[ebx.WINDOWPOS.lx]<TAB>400<CR>
+[ebx.WINDOWPOS.cy]<TAB>350<CR>
 Brush<TAB>mbi.hbrBack<TAB>$brush<CR>
 TABLE
 

@@ -78,6 +78,10 @@ e2e_stop() {
     wait "$TW_DEMO_PID" 2>/dev/null || true
     TW_DEMO_PID=""
   fi
+  e2e_stop_xvfb
+}
+
+e2e_stop_xvfb() {
   if [ -n "$TW_XVFB_PID" ]; then
     kill "$TW_XVFB_PID" 2>/dev/null || true
     wait "$TW_XVFB_PID" 2>/dev/null || true
