@@ -80,18 +80,24 @@ show_both() {
   sed 's/^/    /' "$3"
 }
 
-# observe NAME PROBE-COMMAND...: the probe's lines must equal the table on stdin.
+# observe NAME PROBE-COMMAND...: the probe's lines must come to equal the
+# table on stdin within a few seconds (a busy machine may paint late).
 observe() {
-  local name=$1
+  local name=$1 tries=0
   shift
   cat >"$out/want-$name.txt"
-  probe "$@" >"$out/have-$name.txt"
-  if lines_match "$out/want-$name.txt" "$out/have-$name.txt"; then
-    e2e_log "ok: $name"
-  else
-    fail "$name"
-    show_both "$out/want-$name.txt" "$name" "$out/have-$name.txt"
-  fi
+  while :; do
+    probe "$@" >"$out/have-$name.txt"
+    if lines_match "$out/want-$name.txt" "$out/have-$name.txt"; then
+      e2e_log "ok: $name"
+      return 0
+    fi
+    tries=$((tries + 1))
+    if [ $tries -ge 10 ]; then break; fi
+    sleep 0.4
+  done
+  fail "$name"
+  show_both "$out/want-$name.txt" "$name" "$out/have-$name.txt"
 }
 
 # The transcript from byte offset $1 on, tabs and carriage returns made visible.
