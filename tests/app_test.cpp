@@ -4,7 +4,8 @@
 // when the class cannot be registered.
 //
 // Windows only: the demo is a Win32 program and there is no native lane for it.
-// It creates real windows, so under Wine it runs with a display (with-xvfb.sh).
+// It creates real windows, so under Wine it runs with a display
+// (e2e/run-with-display.sh).
 #include <windows.h>
 #include <commctrl.h>
 
