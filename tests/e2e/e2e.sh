@@ -41,9 +41,8 @@ fail() {
 }
 
 # Expected tables are lines of literal text in which {N} stands for any signed
-# decimal, {NZ} for a non-zero one and {*} for anything; a line that starts
-# with "?" may be missing. In transcripts a tab is written <TAB> and a
-# carriage return <CR>.
+# decimal, {NZ} for a non-zero one and {*} for anything; in transcripts a tab
+# is written <TAB> and a carriage return <CR>.
 table_regexes() {
   sed -e 's/[]\/$*.^|[(){}+?]/\\&/g' -e 's/\\{N\\}/-?[0-9]+/g' \
     -e 's/\\{NZ\\}/-?[1-9][0-9]*/g' -e 's/\\{\\\*\\}/.*/g'
@@ -52,24 +51,21 @@ table_regexes() {
 # Compares the lines of file $2 with the table in file $1, in order; with $3
 # = extras, blocks of the thread's own windows may stand between the lines.
 lines_match() {
-  local -a want have optional
-  mapfile -t optional < <(cut -c1 "$1")
-  mapfile -t want < <(sed 's/^?//' "$1" | table_regexes)
+  local -a want have
+  mapfile -t want < <(table_regexes <"$1")
   mapfile -t have <"$2"
   local i=0 j=0 extra="^Class<TAB>\\\$edi<TAB><TAB>($extra_classes)<CR>\$"
   while [ $j -lt ${#have[@]} ]; do
     if [ $i -lt ${#want[@]} ] && [[ ${have[j]} =~ ^${want[i]}$ ]]; then
       i=$((i + 1))
       j=$((j + 1))
-    elif [ "${3:-}" = extras ] && [[ ${have[j]} =~ $extra ]]; then
+    elif [ "${3:-}" = extras ] && [[ ${have[j]} =~ $extra ]] &&
+      [ "${have[j + 2]:-}" = "No luck<CR>" ]; then
       j=$((j + 7))  # the Class line, then a line end, "No luck" and four values
-    elif [ $i -lt ${#want[@]} ] && [ "${optional[i]}" = "?" ]; then
-      i=$((i + 1))
     else
       return 1
     fi
   done
-  while [ $i -lt ${#want[@]} ] && [ "${optional[i]}" = "?" ]; do i=$((i + 1)); done
   [ $i -eq ${#want[@]} ]
 }
 

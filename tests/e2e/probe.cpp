@@ -396,39 +396,6 @@ int ReportPopup(DWORD timeoutMs) {
   return 0;
 }
 
-// menu-title N: the screen point at the middle of the menu bar's title N
-// (0 "File", 1 "Edit"), found as the Nth run of dark text columns in the bar.
-int ReportMenuTitle(int n) {
-  HWND window = MainWindowOrComplain();
-  if (window == nullptr) return 1;
-  RECT client;
-  GetClientRect(window, &client);
-  const POINT origin = ClientOrigin(window);
-  const RECT strip = {origin.x, origin.y - GetSystemMetrics(SM_CYMENU), origin.x + client.right,
-                      origin.y};
-  const Pixels pixels = CaptureScreen(strip);
-  int run = -1, runStart = -1, lastDark = -100;
-  for (int x = 0; x <= pixels.width; ++x) {
-    bool dark = false;
-    for (int y = 0; y < pixels.height && x < pixels.width; ++y) {
-      const COLORREF c = pixels.At(x, y);
-      dark = dark || ((c >> 16 & 255) + (c >> 8 & 255) + (c & 255)) < 300;
-    }
-    if (dark && x - lastDark > 4) {  // a new title starts
-      if (run == n) break;
-      ++run;
-      runStart = x;
-    }
-    if (dark) lastDark = x;
-  }
-  if (run != n || runStart < 0) {
-    std::printf("no menu title %d\n", n);
-    return 1;
-  }
-  std::printf("%ld %ld\n", strip.left + (runStart + lastDark) / 2, (strip.top + strip.bottom) / 2);
-  return 0;
-}
-
 // info WPARAM: sends WM_GETTITLEBARINFOEX to the main window without waiting
 // for its answer (the demo answers after its message box closes).
 int SendTitleBarInfo(WPARAM wParam) {
@@ -508,7 +475,6 @@ int main(int argc, char** argv) {
     return ReportBox(argv[2], static_cast<DWORD>(argument(3, 5000)));
   }
   if (std::strcmp(command, "popup") == 0) return ReportPopup(static_cast<DWORD>(argument(2, 5000)));
-  if (std::strcmp(command, "menu-title") == 0) return ReportMenuTitle(argument(2, 0));
   if (std::strcmp(command, "info") == 0)
     return SendTitleBarInfo(static_cast<WPARAM>(argument(2, 0)));
   if (std::strcmp(command, "move") == 0 && argc > 5) {
