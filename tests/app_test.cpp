@@ -313,6 +313,20 @@ TEST_F(Demo, HookTracesClassNamesCutAt126AndEmptyWhenUnknown) {
   EXPECT_EQ(none.Finish(), "");
 }
 
+TEST_F(Demo, HookShowsACodeOtherThanActionInABoxAndTracesNothingElse) {
+  CreateMainWindow();
+  tw::g_trace.gate = 1;
+  CWPSTRUCT call = {};
+  call.hwnd = window_;
+  call.message = WM_CREATE;
+  tw_test::Capture output(tw_test::Stream::Output);
+  tw_test::Capture errors(tw_test::Stream::Error);
+  app::HookProc(3, 0, reinterpret_cast<LPARAM>(&call));
+  EXPECT_EQ(errors.Finish(),
+            "[message box] Cb not action\nnCode\t\t3\r\nHC_ACTION\t0\r\n\n[answer] ok\n");
+  EXPECT_EQ(output.Finish(), "");
+}
+
 TEST_F(Demo, CloseRemovesTheHookDestroysTheWindowAndQuitsWithZero) {
   CreateMainWindow();
   tw_test::Capture output(tw_test::Stream::Output);
