@@ -1,0 +1,22 @@
+# Runs the face generator into a fresh folder and compares every face it
+# writes with the checked-in one, byte for byte.
+file(REMOVE_RECURSE "${OUT_DIR}")
+file(MAKE_DIRECTORY "${OUT_DIR}")
+execute_process(COMMAND "${MAKE_FACES}" "${OUT_DIR}" RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "make_faces failed: ${result}")
+endif()
+file(GLOB made RELATIVE "${OUT_DIR}" "${OUT_DIR}/*.bmp")
+file(GLOB kept RELATIVE "${FACES_DIR}" "${FACES_DIR}/*.bmp")
+list(LENGTH made made_count)
+if(NOT made_count EQUAL 10 OR NOT made STREQUAL kept)
+  message(FATAL_ERROR "generated faces (${made}) differ from the checked-in ones (${kept})")
+endif()
+foreach(name ${made})
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${OUT_DIR}/${name}"
+                          "${FACES_DIR}/${name}" RESULT_VARIABLE differ)
+  if(NOT differ EQUAL 0)
+    message(FATAL_ERROR "${name}: the generator draws it differently from the checked-in file")
+  endif()
+endforeach()
+message(STATUS "all ${made_count} faces match the generator")
