@@ -35,6 +35,14 @@ extern char** environ;
 
 namespace {
 
+// The system's text for an error code, as the last-error report shows it.
+std::string SystemText(DWORD code) {
+  char text[512] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                 sizeof text, nullptr);
+  return text;
+}
+
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
 #else
@@ -433,7 +441,7 @@ TEST(DeferredFatal, MissingFileIsFatalErrorFiveWithTheName) {
 TEST(DeferredFatal, FileRemovedBeforeUseIsTheLastErrorFailure) {
   const tw_test::ChildResult child = tw_test::RunChild("deferred-removed");
   EXPECT_EQ(child.exitCode, 0);
-  EXPECT_NE(child.error.find("GetLastError (line ?\?):\r\nThe system cannot find the file specified."),
+  EXPECT_NE(child.error.find("GetLastError (line ?\?):\r\n" + SystemText(ERROR_FILE_NOT_FOUND)),
             std::string::npos)
       << child.error;
 }

@@ -20,6 +20,14 @@
 
 namespace {
 
+// The system's text for an error code, as the last-error report shows it.
+std::string SystemText(DWORD code) {
+  char text[512] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                 sizeof text, nullptr);
+  return text;
+}
+
 #ifdef _WIN32
 constexpr char kSeparator = '\\';
 #else
@@ -326,12 +334,10 @@ TEST_F(Files, TouchSetsTheThreeTimesToOneMoment) {
 #endif
 }
 
-TEST_F(Files, NonStrictTouchOfAReadOnlyHandlePassesSilently) {
-  const std::string name = Make("t.txt", "t");
-  HANDLE file = tw::FileOpenRead(1, name.c_str(), tw::kSearchNone);
-  ASSERT_NE(file, Invalid());
-  tw::FileTouch(file, 0);
-  EXPECT_EQ(tw::FileSlotHandle(1), file);
+TEST_F(Files, NonStrictTouchThatFailsPassesSilently) {
+  tw::FileTouch(tw::FileSlotHandle(1), 0);
+  tw::FileTouch(nullptr, 0);
+  EXPECT_EQ(tw::FileSlotHandle(1), nullptr);
 }
 
 // ---- FileExists ----
@@ -521,10 +527,8 @@ void CompareWithMissingSecondFile() {
   tw::FileCompare(a.c_str(), "no-such-compare-file.txt", tw::kCompareExact);
 }
 
-void StrictTouchOfReadOnlyHandle() {
-  const std::string a = ChildFolder() + kSeparator + "touch.txt";
-  WriteWhole(a, "t");
-  tw::FileTouch(tw::FileOpenRead(1, a.c_str(), tw::kSearchNone), 1);
+void StrictTouchOfAClosedSlot() {
+  tw::FileTouch(tw::FileSlotHandle(1), 1);
 }
 
 void FatalErrorClosesTheReadSlot() {
@@ -542,7 +546,7 @@ void FatalErrorClosesTheReadSlot() {
 const tw_test::Scenario kScenarios[] = {
     {"read-failed-slot", ReadFromFailedSlot},
     {"compare-missing", CompareWithMissingSecondFile},
-    {"strict-touch", StrictTouchOfReadOnlyHandle},
+    {"strict-touch", StrictTouchOfAClosedSlot},
     {"fatal-closes-slot-10", FatalErrorClosesTheReadSlot},
 };
 const int g_child = tw_test::RunScenarioIfChild(kScenarios, 4);
@@ -550,10 +554,9 @@ const int g_child = tw_test::RunScenarioIfChild(kScenarios, 4);
 TEST(FilesFatal, ReadingFromASlotWhoseOpenFailedIsTheLastErrorFailure) {
   const tw_test::ChildResult child = tw_test::RunChild("read-failed-slot");
   EXPECT_EQ(child.exitCode, 0);
-  EXPECT_NE(child.error.find("[message box] Fatal error:\nGetLastError (line ?\?):\r\n"),
+  EXPECT_NE(child.error.find("[message box] Fatal error:\nGetLastError (line ?\?):\r\n" +
+                             SystemText(ERROR_FILE_NOT_FOUND)),
             std::string::npos)
-      << child.error;
-  EXPECT_NE(child.error.find("The system cannot find the file specified."), std::string::npos)
       << child.error;
 }
 
@@ -568,7 +571,8 @@ TEST(FilesFatal, CompareWithAFileThatCannotBeOpenedIsFatalErrorFive) {
 TEST(FilesFatal, StrictTouchThatFailsIsTheLastErrorFailure) {
   const tw_test::ChildResult child = tw_test::RunChild("strict-touch");
   EXPECT_EQ(child.exitCode, 0);
-  EXPECT_NE(child.error.find("GetLastError (line ?\?):\r\nAccess is denied."), std::string::npos)
+  EXPECT_NE(child.error.find("GetLastError (line ?\?):\r\n" + SystemText(ERROR_INVALID_HANDLE)),
+            std::string::npos)
       << child.error;
 }
 

@@ -95,8 +95,8 @@ TEST(TempText, WrapsAtTheWrapPointKeepingTheLastTextWhole) {
   tw::TempTextReset();
   char* start = tw::TempTextBegin();
   // Fill up to just before the wrap point with one long text.
-  char* near = start;
-  tw::TempTextEnd(near + tw::kTempTextWrapPoint - 8, tw::kSlotNext);
+  char* nearWrap = start;
+  tw::TempTextEnd(nearWrap + tw::kTempTextWrapPoint - 8, tw::kSlotNext);
   char* last = tw::TempTextBegin();
   EXPECT_EQ(last, start + tw::kTempTextWrapPoint - 4);
   std::memset(last, 'z', 100);
