@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "support/errors.h"
 #include "tools/capture.h"
 #include "trace/msgbox.h"
 
@@ -12,12 +13,22 @@ void ExampleConsoleTraces();
 void ExampleTextItems();
 void ExampleMessageBoxTrace(unsigned long long wParam);
 void ExampleTextRoutines();
+<<<<<<< HEAD
 void ExampleFind();
 void ExampleCompare();
 void ExampleFileSlots();
 void ExampleFileCompare();
 void ExampleCommandLine();
 void ExampleDeferredRead();
+=======
+void ExampleStringArguments();
+void ExampleOwnTemporaryText();
+void ExampleDeferredResults();
+void ExampleSmallFunctions();
+void ExampleRecoveryPoint();
+void ExampleInstallExceptionReport();
+void ExampleHeapBlocks();
+>>>>>>> core
 
 namespace {
 
@@ -58,6 +69,7 @@ TEST(DocsText, TextRoutineExamplePrintsTheNumber) {
   EXPECT_EQ(RunExample(ExampleTextRoutines), "-2147483648 ok\r\n");
 }
 
+<<<<<<< HEAD
 TEST(DocsSearch, FindExamplePrintsWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleFind), "2 5 0 3 8 ");
 }
@@ -82,6 +94,32 @@ TEST(DocsFiles, CommandLineExamplePrintsWhatTheDocsShow) {
 
 TEST(DocsFiles, DeferredReadExamplePrintsWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleDeferredRead), "14 read when used");
+=======
+TEST(DocsStrings, ExamplesPrintWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleStringArguments), "Hello\r\n");
+  EXPECT_EQ(RunExample(ExampleOwnTemporaryText), "Tarnwick!\r\n");
+  EXPECT_EQ(RunExample(ExampleDeferredResults), "bb baa MIXED\r\n");
+  EXPECT_EQ(RunExample(ExampleSmallFunctions), "00FF 00000101 cdef\r\n");
+}
+
+TEST(DocsErrors, RecoveryExampleShowsTheBoxAndGoesOn) {
+  g_boxes = 0;
+  tw::SetMessageBoxFunction([](const char* text, const char* caption, UINT) {
+    ++g_boxes;
+    g_text = std::string(caption) + "|" + text;
+    return IDOK;
+  });
+  EXPECT_EQ(RunExample(ExampleRecoveryPoint), "recovered from error 5\r\n");
+  tw::SetMessageBoxFunction(nullptr);
+  EXPECT_EQ(g_boxes, 1);
+  EXPECT_EQ(g_text, "Fatal error:|Could not open\nin.txt\nfor Recall, FileRead$ etc.");
+}
+
+TEST(DocsErrors, ExceptionAndHeapExamples) {
+  EXPECT_EQ(RunExample(ExampleInstallExceptionReport), "");
+  EXPECT_EQ(tw::CurrentLine(), 0);
+  EXPECT_EQ(RunExample(ExampleHeapBlocks), "balanced\r\n");
+>>>>>>> core
 }
 
 }  // namespace
