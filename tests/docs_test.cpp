@@ -13,14 +13,12 @@ void ExampleConsoleTraces();
 void ExampleTextItems();
 void ExampleMessageBoxTrace(unsigned long long wParam);
 void ExampleTextRoutines();
-<<<<<<< HEAD
 void ExampleFind();
 void ExampleCompare();
 void ExampleFileSlots();
 void ExampleFileCompare();
 void ExampleCommandLine();
 void ExampleDeferredRead();
-=======
 void ExampleStringArguments();
 void ExampleOwnTemporaryText();
 void ExampleDeferredResults();
@@ -28,7 +26,6 @@ void ExampleSmallFunctions();
 void ExampleRecoveryPoint();
 void ExampleInstallExceptionReport();
 void ExampleHeapBlocks();
->>>>>>> core
 
 namespace {
 
@@ -69,7 +66,6 @@ TEST(DocsText, TextRoutineExamplePrintsTheNumber) {
   EXPECT_EQ(RunExample(ExampleTextRoutines), "-2147483648 ok\r\n");
 }
 
-<<<<<<< HEAD
 TEST(DocsSearch, FindExamplePrintsWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleFind), "2 5 0 3 8 ");
 }
@@ -94,7 +90,8 @@ TEST(DocsFiles, CommandLineExamplePrintsWhatTheDocsShow) {
 
 TEST(DocsFiles, DeferredReadExamplePrintsWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleDeferredRead), "14 read when used");
-=======
+}
+
 TEST(DocsStrings, ExamplesPrintWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleStringArguments), "Hello\r\n");
   EXPECT_EQ(RunExample(ExampleOwnTemporaryText), "Tarnwick!\r\n");
@@ -119,7 +116,6 @@ TEST(DocsErrors, ExceptionAndHeapExamples) {
   EXPECT_EQ(RunExample(ExampleInstallExceptionReport), "");
   EXPECT_EQ(tw::CurrentLine(), 0);
   EXPECT_EQ(RunExample(ExampleHeapBlocks), "balanced\r\n");
->>>>>>> core
 }
 
 }  // namespace
