@@ -184,8 +184,7 @@ FILETIME FileTimeFromTicks(std::int64_t ticks) {
 }
 
 std::int64_t TicksOfFileTime(const FILETIME& time) {
-  return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) |
-                                   time.dwLowDateTime);
+  return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
 }
 
 FILETIME FileTimeFromTimespec(const struct timespec& time) {
@@ -323,10 +322,9 @@ bool ExistsInFolder(const char* folder, size_t folderLength, const char* name, c
                     size_t capacity) {
   char relative[PATH_MAX];
   const bool bare = folderLength == 0;
-  const int written =
-      bare ? snprintf(relative, sizeof relative, "%s", name)
-           : snprintf(relative, sizeof relative, "%.*s/%s", static_cast<int>(folderLength), folder,
-                      name);
+  const int written = bare ? snprintf(relative, sizeof relative, "%s", name)
+                           : snprintf(relative, sizeof relative, "%.*s/%s",
+                                      static_cast<int>(folderLength), folder, name);
   if (written < 0 || static_cast<size_t>(written) >= sizeof relative) return false;
   struct stat info;
   if (stat(relative, &info) != 0) return false;
@@ -520,9 +518,9 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWOR
   }
   std::int64_t move = distance;
   if (distanceHigh != nullptr) {
-    move = static_cast<std::int64_t>((std::uint64_t{static_cast<std::uint32_t>(*distanceHigh)}
-                                      << 32) |
-                                     static_cast<std::uint32_t>(distance));
+    move =
+        static_cast<std::int64_t>((std::uint64_t{static_cast<std::uint32_t>(*distanceHigh)} << 32) |
+                                  static_cast<std::uint32_t>(distance));
   }
   const int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
   if (method > FILE_END) {

@@ -108,7 +108,8 @@ char* ResourceText(std::int32_t id) {
   char* const start = TempTextBegin();
   HMODULE module = GetModuleHandleA(nullptr);
   const bool wide = id < 0;
-  const std::uint32_t number = wide ? 0u - static_cast<std::uint32_t>(id) : static_cast<std::uint32_t>(id);
+  const std::uint32_t number =
+      wide ? 0u - static_cast<std::uint32_t>(id) : static_cast<std::uint32_t>(id);
   int count = 0;
   if (number <= kLargestResourceId) {
     count = wide ? LoadStringW(module, number, reinterpret_cast<WCHAR*>(start), kResourceCapacity)

@@ -12,9 +12,9 @@
 namespace tw {
 
 constexpr int kFileSlotCount = 11;
-constexpr int kCloseAllSlots = 11;      // FileClose(11) closes slots 10 down to 0
-constexpr int kWorkSlot = 9;            // Recall, Store, first file of FileCompare
-constexpr int kDeferredReadSlot = 10;   // deferred reads, second file of FileCompare
+constexpr int kCloseAllSlots = 11;           // FileClose(11) closes slots 10 down to 0
+constexpr int kWorkSlot = 9;                 // Recall, Store, first file of FileCompare
+constexpr int kDeferredReadSlot = 10;        // deferred reads, second file of FileCompare
 constexpr std::uint32_t kSlotWritten = 127;  // mode byte after an open for writing
 constexpr std::uint32_t kSlotBomDue = 1;     // mode bit: a UTF-16 byte-order mark is due
 

@@ -67,19 +67,19 @@ const LineCase kLineCases[] = {
     {"prog w \"x y\" z", {"prog", "w", "x y", "z"}},
     {"\"C:\\Program Files\\My Tool\\tool.exe\" -v", {"C:\\Program Files\\My Tool\\tool.exe", "-v"}},
     {"p 'a b' #c d# !e! $f$ %g% &h&", {"p", "a b", "c d", "e", "f", "g", "h"}},
-    {"p \"open", {"p"}},                 // no closing quote: missing
-    {"p \"", {"p"}},                     // the line ends right after the quote
-    {"p \"\" x\"", {"p", "\" x"}},       // "" is not empty: the second quote is copied
-    {"p \"\" x", {"p"}},                 // ... and then the closing quote is missing
-    {"p a\tb\t\"c d\"", {"p", "a", "b", "c d"}},  // a tab ends an argument
+    {"p \"open", {"p"}},                            // no closing quote: missing
+    {"p \"", {"p"}},                                // the line ends right after the quote
+    {"p \"\" x\"", {"p", "\" x"}},                  // "" is not empty: the second quote is copied
+    {"p \"\" x", {"p"}},                            // ... and then the closing quote is missing
+    {"p a\tb\t\"c d\"", {"p", "a", "b", "c d"}},    // a tab ends an argument
     {"p \"a\tb\" c", {"p", kMissing, "b\"", "c"}},  // a quoted argument ended by a tab is
-                                                  // missing; the walk goes on after the tab
+                                                    // missing; the walk goes on after the tab
     {"p a\x01"
      "b",
-     {"p", "a", "b"}},                   // so do control characters 1 to 9
-    {"p a\nb c", {"p", "a\nb", "c"}},    // 10 and above do not end an argument
-    {"  \t\r\n p   q  ", {"p", "q"}},     // leading blanks and controls are skipped
-    {"p x\"y z", {"p", "x\"y", "z"}},    // a quote inside an argument is a character
+     {"p", "a", "b"}},                     // so do control characters 1 to 9
+    {"p a\nb c", {"p", "a\nb", "c"}},      // 10 and above do not end an argument
+    {"  \t\r\n p   q  ", {"p", "q"}},      // leading blanks and controls are skipped
+    {"p x\"y z", {"p", "x\"y", "z"}},      // a quote inside an argument is a character
     {"p \"a\"b c", {"p", "a", "b", "c"}},  // the closing quote is consumed
     {"", {}},
     {"   ", {}},
@@ -171,7 +171,8 @@ std::string ReadWhole(const std::string& path) {
 
 std::string Expected(const std::vector<std::string>& arguments) {
   std::string line = arguments.empty() ? kMissing : arguments[0];
-  for (std::size_t n = 0; n <= 5; ++n) line += "|" + (n < arguments.size() ? arguments[n] : kMissing);
+  for (std::size_t n = 0; n <= 5; ++n)
+    line += "|" + (n < arguments.size() ? arguments[n] : kMissing);
   return line;
 }
 
@@ -241,7 +242,8 @@ std::string RunChildWithArguments(const std::vector<std::string>& arguments) {
   argv.push_back(nullptr);
   setenv(kChildVariable, "1", 1);
   pid_t child = 0;
-  const int started = posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
+  const int started =
+      posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
   unsetenv(kChildVariable);
   posix_spawn_file_actions_destroy(&actions);
   if (started == 0) {
@@ -254,7 +256,7 @@ std::string RunChildWithArguments(const std::vector<std::string>& arguments) {
 }
 
 TEST(CommandLineChild, ArgumentsComeBackUnchanged) {
-  const std::vector<std::vector<std::string>> cases = {
+  const std::vector<std::vector<std::string> > cases = {
       {"my test program", "w", "x y", "z"},
       {"p", "it's", "say \"hi\" 'now'", "#hash", "&", "100%"},
       {"p", "\"quoted\"", " lead", "trail "},
@@ -433,8 +435,9 @@ const int g_child = tw_test::RunScenarioIfChild(kScenarios, 3);
 TEST(DeferredFatal, MissingFileIsFatalErrorFiveWithTheName) {
   const tw_test::ChildResult child = tw_test::RunChild("deferred-missing");
   EXPECT_EQ(child.exitCode, -5);
-  EXPECT_NE(child.error.find("Could not open\nno-such-deferred-file.txt\nfor Recall, FileRead$ etc."),
-            std::string::npos)
+  EXPECT_NE(
+      child.error.find("Could not open\nno-such-deferred-file.txt\nfor Recall, FileRead$ etc."),
+      std::string::npos)
       << child.error;
 }
 

@@ -203,8 +203,7 @@ class CompatFiles : public ::testing::Test {
 };
 
 std::int64_t Ticks(const FILETIME& time) {
-  return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) |
-                                   time.dwLowDateTime);
+  return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
 }
 
 struct DispositionCase {
@@ -283,7 +282,8 @@ TEST_F(CompatFiles, ShareModesBetweenHandles) {
   const DWORD shareBoth = FILE_SHARE_READ | FILE_SHARE_WRITE;
   static const Case kCases[] = {
       {read, FILE_SHARE_READ, read, FILE_SHARE_READ, true},
-      {both, FILE_SHARE_READ, read, FILE_SHARE_READ, false},  // the first writes: share write needed
+      {both, FILE_SHARE_READ, read, FILE_SHARE_READ,
+       false},  // the first writes: share write needed
       {read, FILE_SHARE_READ, both, FILE_SHARE_READ, false},  // the first does not share writing
       {read, shareBoth, both, shareBoth, true},
       {GENERIC_WRITE, 0, read, shareBoth, false},
@@ -298,8 +298,8 @@ TEST_F(CompatFiles, ShareModesBetweenHandles) {
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(first, INVALID_HANDLE_VALUE) << serial;
     SetLastError(0);
-    HANDLE second = CreateFileA(name.c_str(), c.secondAccess, c.secondShare, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE second = CreateFileA(name.c_str(), c.secondAccess, c.secondShare, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_EQ(second != INVALID_HANDLE_VALUE, c.secondOpens) << serial;
     if (second != INVALID_HANDLE_VALUE) {
       CloseHandle(second);
@@ -376,9 +376,15 @@ TEST_F(CompatFiles, FindFirstFileWithWildcards) {
     const char* matches;  // the acceptable first matches, separated by "|"; "" for none
   };
   static const Case kCases[] = {
-      {"*.txt", "alpha.txt|beta.txt"}, {"?eta.txt", "beta.txt"}, {"g*", "gamma.dat"},
-      {"*.dat", "gamma.dat"},          {"noext", "noext"},       {"a?pha.*", "alpha.txt"},
-      {"*a.d?t", "gamma.dat"},         {"*.none", ""},           {"x?", ""},
+      {"*.txt", "alpha.txt|beta.txt"},
+      {"?eta.txt", "beta.txt"},
+      {"g*", "gamma.dat"},
+      {"*.dat", "gamma.dat"},
+      {"noext", "noext"},
+      {"a?pha.*", "alpha.txt"},
+      {"*a.d?t", "gamma.dat"},
+      {"*.none", ""},
+      {"x?", ""},
       {"beta.txt?", ""},
   };
   for (const Case& c : kCases) {
@@ -499,8 +505,7 @@ TEST_F(CompatFiles, SearchPathInAFolderList) {
   EXPECT_EQ(std::string(buffer).substr(length - expected.size()), expected) << buffer;
   EXPECT_STREQ(part, "found.txt");
   char small[4];
-  EXPECT_EQ(SearchPathA(list.c_str(), "found.txt", nullptr, sizeof small, small, &part),
-            length + 1)
+  EXPECT_EQ(SearchPathA(list.c_str(), "found.txt", nullptr, sizeof small, small, &part), length + 1)
       << "too small a buffer: the size needed";
   SetLastError(0);
   EXPECT_EQ(SearchPathA(list.c_str(), "lost.txt", nullptr, MAX_PATH, buffer, &part), 0u);

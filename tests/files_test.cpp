@@ -63,8 +63,7 @@ void WriteThrough(HANDLE file, const std::string& bytes) {
 }
 
 std::int64_t Ticks(const FILETIME& time) {
-  return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) |
-                                   time.dwLowDateTime);
+  return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
 }
 
 std::int64_t NowTicks() {
@@ -457,7 +456,8 @@ TEST_F(Files, CompareFindsTheFirstDifferenceAndItsPosition) {
 TEST_F(Files, CompareIgnoringCaseSetsBitFiveOnBothSides) {
   const std::string a = Make("a", "Hello, World " + Pattern(5000));
   const std::string b = Make("b", "hELLO, wORLD " + Pattern(5000));
-  const tw::FileCompareResult folded = tw::FileCompare(a.c_str(), b.c_str(), tw::kCompareIgnoreCase);
+  const tw::FileCompareResult folded =
+      tw::FileCompare(a.c_str(), b.c_str(), tw::kCompareIgnoreCase);
   EXPECT_EQ(folded.difference, 0);
   EXPECT_EQ(folded.position, 5013);
   const tw::FileCompareResult exact = tw::FileCompare(a.c_str(), b.c_str(), tw::kCompareExact);
@@ -480,12 +480,12 @@ TEST_F(Files, CompareFilesOfDifferentSizes) {
   };
   const std::string long4097 = Pattern(4097);
   const Case cases[] = {
-      {"abc", "abcd", -'d', 3},                          // the shorter is a prefix
+      {"abc", "abcd", -'d', 3},  // the shorter is a prefix
       {"abcd", "abc", 'd', 3},
       {"", "x", -'x', 0},
-      {"ab", std::string("ab\0", 3), -1, 2},               // the longer goes on with a 0 byte
+      {"ab", std::string("ab\0", 3), -1, 2},  // the longer goes on with a 0 byte
       {std::string("ab\0", 3), "ab", 1, 2},
-      {"abX", "abcd", 'X' - 'c', 2},                       // a difference before the end
+      {"abX", "abcd", 'X' - 'c', 2},  // a difference before the end
       {long4097.substr(0, 4096), long4097, -long4097[4096], 4096},
       {Pattern(5000), Pattern(12000), -Pattern(12000)[5000], 5000},
   };
@@ -536,8 +536,8 @@ void FatalErrorClosesTheReadSlot() {
   WriteWhole(a, "x");
   tw::FileOpenRead(tw::kDeferredReadSlot, a.c_str(), tw::kSearchNone);
   tw::SetRecoveryPoint([](int, const char*) {
-    std::printf("slot 10 %s\n", tw::FileSlotHandle(tw::kDeferredReadSlot) == nullptr ? "closed"
-                                                                                    : "open");
+    std::printf("slot 10 %s\n",
+                tw::FileSlotHandle(tw::kDeferredReadSlot) == nullptr ? "closed" : "open");
     std::fflush(stdout);
   });
   tw::FatalError(tw::kErrorBuffer, nullptr);
@@ -563,8 +563,9 @@ TEST(FilesFatal, ReadingFromASlotWhoseOpenFailedIsTheLastErrorFailure) {
 TEST(FilesFatal, CompareWithAFileThatCannotBeOpenedIsFatalErrorFive) {
   const tw_test::ChildResult child = tw_test::RunChild("compare-missing");
   EXPECT_EQ(child.exitCode, -5);
-  EXPECT_NE(child.error.find("Could not open\nno-such-compare-file.txt\nfor Recall, FileRead$ etc."),
-            std::string::npos)
+  EXPECT_NE(
+      child.error.find("Could not open\nno-such-compare-file.txt\nfor Recall, FileRead$ etc."),
+      std::string::npos)
       << child.error;
 }
 
