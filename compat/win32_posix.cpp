@@ -177,8 +177,14 @@ HANDLE WINAPI GetProcessHeap() {
   return &g_processHeap;
 }
 
+// No block can be larger than the user address space (2^47 bytes on x86-64):
+// such sizes are refused without asking malloc (which a sanitizer would
+// report instead of failing).
+constexpr SIZE_T kLargestBlock =
+    sizeof(void*) == 8 ? (SIZE_T{1} << 47) : static_cast<SIZE_T>(PTRDIFF_MAX);
+
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
-  if (heap != &g_processHeap || size > static_cast<SIZE_T>(PTRDIFF_MAX)) {
+  if (heap != &g_processHeap || size > kLargestBlock) {
     t_lastError = ERROR_NOT_ENOUGH_MEMORY;
     return nullptr;
   }
