@@ -172,3 +172,147 @@ constexpr DWORD LCMAP_LINGUISTIC_CASING = 0x1000000;
 int WINAPI LCMapStringW(LCID locale, DWORD flags, const WCHAR* source, int sourceCount,
                         WCHAR* destination, int destinationSize);
 #endif
+
+// ---- Files, file search, file times, command line and string resources ----
+// (compat/files_posix.cpp) Natively, file names are POSIX paths, compared with
+// the file system's own case rules; handles of files are descriptors like the
+// standard handles, and find handles are records of their own.
+#ifndef _WIN32
+using LONGLONG = std::int64_t;
+using PLONG = LONG*;
+using LPCWSTR = const WCHAR*;
+using HINSTANCE = HMODULE;
+constexpr std::size_t MAX_PATH = 260;
+
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD FILE_SHARE_WRITE = 0x2;
+constexpr DWORD FILE_SHARE_DELETE = 0x4;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+
+struct SECURITY_ATTRIBUTES;
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+// 100-nanosecond intervals since 1 January 1601 (UTC).
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+struct SYSTEMTIME {
+  WORD wYear;
+  WORD wMonth;
+  WORD wDayOfWeek;
+  WORD wDay;
+  WORD wHour;
+  WORD wMinute;
+  WORD wSecond;
+  WORD wMilliseconds;
+};
+union LARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    LONG HighPart;
+  };
+  LONGLONG QuadPart;
+};
+struct WIN32_FIND_DATAA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+  DWORD dwReserved0;
+  DWORD dwReserved1;
+  CHAR cFileName[MAX_PATH];
+  CHAR cAlternateFileName[14];
+};
+struct WIN32_FILE_ATTRIBUTE_DATA {
+  DWORD dwFileAttributes;
+  FILETIME ftCreationTime;
+  FILETIME ftLastAccessTime;
+  FILETIME ftLastWriteTime;
+  DWORD nFileSizeHigh;
+  DWORD nFileSizeLow;
+};
+enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0 };
+
+// Opens or creates a file. Share modes are kept between the handles of this
+// process (a conflicting open fails with ERROR_SHARING_VIOLATION, as on
+// Windows); a folder cannot be opened (ERROR_ACCESS_DENIED); a name of
+// MAX_PATH characters or more fails with ERROR_FILENAME_EXCED_RANGE.
+// CREATE_ALWAYS and OPEN_ALWAYS on an existing file succeed with
+// ERROR_ALREADY_EXISTS as the last error.
+HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD attributes, HANDLE templateFile);
+// Reads up to count bytes; at the end of the file it succeeds with 0 bytes.
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
+                     LPOVERLAPPED overlapped);
+BOOL WINAPI CloseHandle(HANDLE handle);
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
+BOOL WINAPI GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
+BOOL WINAPI GetFileAttributesExA(LPCSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID information);
+
+// Looks for name and writes its full path into buffer. With a folder list
+// (semicolon-separated) only those folders are searched. Without one the
+// native order is: the program's folder, the current folder, then each folder
+// of PATH. A name that contains a "/" is only looked up as it is written.
+// Too small a buffer: the size needed (NUL included) is returned.
+DWORD WINAPI SearchPathA(LPCSTR path, LPCSTR name, LPCSTR extension, DWORD size, LPSTR buffer,
+                         LPSTR* filePart);
+
+// The first directory entry matching a pattern whose last part may hold * and
+// ? wildcards. Natively the entries of a folder come in byte order of their
+// names ("." and ".." included, as Windows lists them), so the first match is
+// always the same one.
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, WIN32_FIND_DATAA* data);
+BOOL WINAPI FindClose(HANDLE find);
+
+// File times. Natively a file has no settable creation time: SetFileTime
+// ignores it, and queries report the birth time where the file system keeps
+// one, else the last-write time.
+void WINAPI GetSystemTime(SYSTEMTIME* time);
+BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* time, FILETIME* fileTime);
+BOOL WINAPI SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* access,
+                        const FILETIME* write);
+
+// The command line. Natively it is written from the process's arguments: each
+// argument as it is when it can be read back unchanged without quotes, else
+// enclosed in the first of the characters " ' # ! $ % & that it does not hold.
+LPSTR WINAPI GetCommandLineA();
+
+// String resources: natively a program has none, so both return 0 (an empty
+// text in the buffer) with ERROR_RESOURCE_TYPE_NOT_FOUND.
+HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+int WINAPI LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int size);
+int WINAPI LoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int size);
+#endif

@@ -177,8 +177,14 @@ HANDLE WINAPI GetProcessHeap() {
   return &g_processHeap;
 }
 
+// No block can be larger than the user address space (2^47 bytes on x86-64):
+// such sizes are refused without asking malloc (which a sanitizer would
+// report instead of failing).
+constexpr SIZE_T kLargestBlock =
+    sizeof(void*) == 8 ? (SIZE_T{1} << 47) : static_cast<SIZE_T>(PTRDIFF_MAX);
+
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
-  if (heap != &g_processHeap || size > static_cast<SIZE_T>(PTRDIFF_MAX)) {
+  if (heap != &g_processHeap || size > kLargestBlock) {
     t_lastError = ERROR_NOT_ENOUGH_MEMORY;
     return nullptr;
   }
@@ -254,6 +260,16 @@ constexpr SystemMessage kSystemMessages[] = {
     {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
     {ERROR_ENVVAR_NOT_FOUND,
      "The system could not find the environment option that was entered.\r\n"},
+    // The failures of the file routines (compat/files_posix.cpp).
+    {18, "There are no more files.\r\n"},
+    {38, "Reached the end of the file.\r\n"},
+    {80, "The file exists.\r\n"},
+    {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
+    {131, "An attempt was made to move the file pointer before the beginning of the file.\r\n"},
+    {183, "Cannot create a file when that file already exists.\r\n"},
+    {206, "The filename or extension is too long.\r\n"},
+    {1813, "The specified resource type cannot be found in the image file.\r\n"},
+    {1814, "The specified resource name cannot be found in the image file.\r\n"},
 };
 
 }  // namespace

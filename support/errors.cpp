@@ -7,6 +7,7 @@
 #include <initializer_list>
 
 #include "support/search.h"
+#include "support/files.h"
 #include "support/strings.h"
 #include "trace/msgbox.h"
 #include "trace/text.h"
@@ -96,9 +97,10 @@ char* AppendDebuggerHint(char* at) {
   return AppendText(at, hint, sizeof hint);
 }
 
-// File slot 10, the library's reading slot, is closed here once the file
-// family has it; until then there is nothing open to close.
-void CloseReadSlot() {}
+// File slot 10, the library's reading slot.
+void CloseReadSlot() {
+  FileClose(kDeferredReadSlot);
+}
 
 // Every string array and every pooled block are released here once the array
 // family has them; until then the library holds none.

@@ -15,6 +15,10 @@ void ExampleMessageBoxTrace(unsigned long long wParam);
 void ExampleTextRoutines();
 void ExampleFind();
 void ExampleCompare();
+void ExampleFileSlots();
+void ExampleFileCompare();
+void ExampleCommandLine();
+void ExampleDeferredRead();
 void ExampleStringArguments();
 void ExampleOwnTemporaryText();
 void ExampleDeferredResults();
@@ -68,6 +72,24 @@ TEST(DocsSearch, FindExamplePrintsWhatTheDocsShow) {
 
 TEST(DocsSearch, CompareExamplePrintsWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleCompare), "-1@2 equal");
+}
+
+TEST(DocsFiles, FileSlotExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleFileSlots),
+            "15 bytes: first\r\nsecond\r\nFile not found: no-such-file.txt\r\n");
+}
+
+TEST(DocsFiles, CompareExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleFileCompare), "-32@0 -33@12 size 13");
+}
+
+TEST(DocsFiles, CommandLineExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleCommandLine),
+            "C:\\Tools\\my tool.exe|-o|out file.txt|last|(missing)|");
+}
+
+TEST(DocsFiles, DeferredReadExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleDeferredRead), "14 read when used");
 }
 
 TEST(DocsStrings, ExamplesPrintWhatTheDocsShow) {
