@@ -300,6 +300,30 @@ TEST(TextFindRandom, AgreesWithAPlainSearch) {
   }
 }
 
+TEST(TextFindRandom, LongNeedlesAgreeWithAPlainSearch) {
+  std::mt19937 random(7);
+  const std::uint32_t modes[] = {0, 1, 2, 4, 5, 32, 33, 64, 65};
+  tw_test::GuardedPage page;
+  Reference reference;
+  for (int round = 0; round < 3000; ++round) {
+    std::string needle(10 + random() % 40, ' ');
+    for (char& c : needle) c = "abAB"[random() % 4];
+    // Haystacks hold copies of the needle with some bytes changed or cut short.
+    std::string hay;
+    while (hay.size() < 150) {
+      std::string copy = needle.substr(0, needle.size() - random() % 3);
+      if (random() % 2) copy[random() % copy.size()] ^= 0x20;
+      hay += copy + (random() % 2 ? " " : "");
+    }
+    hay.resize(random() % hay.size());
+    const std::uint32_t mode = modes[random() % (sizeof modes / sizeof modes[0])];
+    const char* text = round % 2 ? page.TextAtEnd(hay.data(), hay.size()) : hay.c_str();
+    const std::int32_t expected = reference.Find(-1, hay, needle, mode);
+    ASSERT_EQ(TextFind(-1, text, needle.c_str(), mode).position, expected)
+        << "haystack '" << hay << "' needle '" << needle << "' mode " << mode;
+  }
+}
+
 // --- TextCompare ------------------------------------------------------------
 
 TEST(TextCompare, Examples) {
