@@ -518,4 +518,31 @@ void SaveXmmLow(std::uint64_t* slots) {
       : "memory");
 }
 
+void SaveXmmBank(XmmBank* bank) {
+  __asm__ volatile(
+      "movdqa %%xmm0, 0(%0)\n\t"
+      "movdqa %%xmm1, 16(%0)\n\t"
+      "movdqa %%xmm2, 32(%0)\n\t"
+      "movdqa %%xmm3, 48(%0)\n\t"
+      "movdqa %%xmm4, 64(%0)\n\t"
+      "movdqa %%xmm5, 80(%0)\n\t"
+      "movdqa %%xmm6, 96(%0)\n\t"
+      "movdqa %%xmm7, 112(%0)" ::"r"(bank->bytes)
+      : "memory");
+}
+
+// No clobbers, as for WriteXmmLow: the values are for the caller.
+void LoadXmmBank(const XmmBank* bank) {
+  __asm__ volatile(
+      "movdqa 0(%0), %%xmm0\n\t"
+      "movdqa 16(%0), %%xmm1\n\t"
+      "movdqa 32(%0), %%xmm2\n\t"
+      "movdqa 48(%0), %%xmm3\n\t"
+      "movdqa 64(%0), %%xmm4\n\t"
+      "movdqa 80(%0), %%xmm5\n\t"
+      "movdqa 96(%0), %%xmm6\n\t"
+      "movdqa 112(%0), %%xmm7" ::"r"(bank->bytes)
+      : "memory");
+}
+
 }  // namespace tw

@@ -126,4 +126,12 @@ void WriteXmmLow(int n, std::uint64_t value);
 // The low halves of xmm0 to xmm7 into slots[0] to slots[7].
 void SaveXmmLow(std::uint64_t* slots);
 
+// All 128 bits of xmm0 to xmm7, saved and loaded back (so that a routine can
+// leave the registers as its caller had them).
+struct XmmBank {
+  alignas(16) std::uint8_t bytes[8][16];
+};
+void SaveXmmBank(XmmBank* bank);
+void LoadXmmBank(const XmmBank* bank);
+
 }  // namespace tw

@@ -484,9 +484,13 @@ NumberRead ReadNumberInto(StringArg text, std::uintptr_t destination, std::int32
 
 __attribute__((noinline)) NumberRead ReadNumber(StringArg source, std::uintptr_t destination,
                                                 std::int32_t kind) {
+  XmmBank callers;
+  SaveXmmBank(&callers);  // first, before any code of ours uses the registers
   PendingRegister pending = {-1, 0};
   const NumberRead result = ReadNumberInto(source, destination, kind, &pending);
-  // The register is written last, so that nothing of ours uses it afterwards.
+  // The registers are loaded last, so that nothing of ours uses them
+  // afterwards: the caller's values, and the destination register's new one.
+  LoadXmmBank(&callers);
   if (pending.number >= 0) WriteXmmLow(pending.number, pending.bits);
   return result;
 }

@@ -53,7 +53,8 @@ inline std::int32_t BaseFlag(std::int32_t countWord) {
 // destination by kind. On error both results are -127 and the destination is
 // unchanged. The x87 control word is as before the call; kinds 4, 5 and 7
 // leave the value in the selected register when this routine returns (for
-// callers at machine level).
+// callers at machine level); xmm0 to xmm7 are otherwise as the caller left
+// them.
 NumberRead ReadNumber(StringArg source, std::uintptr_t destination, std::int32_t kind);
 
 // The order of two floating values.
