@@ -92,17 +92,17 @@ void WINAPI SetLastError(DWORD code);
 DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 
-// The process heap. Natively a block carries a small header that lets HeapFree
-// refuse addresses it did not hand out (FALSE, ERROR_INVALID_PARAMETER), as
-// the Windows heap does, instead of corrupting memory.
+// The process heap. Natively HeapFree refuses addresses it did not hand out
+// and blocks already freed (FALSE, ERROR_INVALID_PARAMETER), as the Windows
+// heap does, instead of corrupting memory.
 constexpr DWORD HEAP_ZERO_MEMORY = 0x8;
 HANDLE WINAPI GetProcessHeap();
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
 
 // The running program's file name (natively /proc/self/exe). Too small a
-// buffer gets the cut name, NUL-terminated, its size as the result and
-// ERROR_INSUFFICIENT_BUFFER, as on Windows since XP.
+// buffer gets the cut name, its size as the result and ERROR_INSUFFICIENT_BUFFER;
+// callers must not rely on a NUL in that case (Windows XP and Wine write none).
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 
 // System message texts, each ending in "\r\n". Natively only

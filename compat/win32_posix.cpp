@@ -11,6 +11,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <unordered_set>
+
 namespace {
 
 constexpr std::intptr_t kHandleBias = 0x100;
@@ -121,46 +123,37 @@ namespace {
 
 constexpr std::uintptr_t kPageSize = 4096;
 
-// Copies count bytes from source to out (count within one page) through a
-// pipe: the kernel reports EFAULT instead of the process faulting when the
-// source is not readable. Returns false for unreadable memory.
-bool CopyIfReadable(const void* source, void* out, size_t count) {
+// Whether the byte at address can be read: it is handed to the kernel through
+// a pipe, which reports EFAULT instead of the process faulting. Readability is
+// a property of the whole page, so one byte per page is enough.
+bool ByteIsReadable(const void* address) {
   static int pipeEnds[2] = {-1, -1};
   if (pipeEnds[0] < 0 && pipe(pipeEnds) != 0) return false;
   ssize_t n;
   do {
-    n = write(pipeEnds[1], source, count);
+    n = write(pipeEnds[1], address, 1);
   } while (n < 0 && errno == EINTR);
-  if (n != static_cast<ssize_t>(count)) return false;
-  size_t got = 0;
-  while (got < count) {
-    const ssize_t r = read(pipeEnds[0], static_cast<char*>(out) + got, count - got);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    got += static_cast<size_t>(r);
+  if (n != 1) return false;
+  char drained;
+  while (read(pipeEnds[0], &drained, 1) < 0 && errno == EINTR) {
   }
   return true;
 }
 
-size_t BytesToPageEnd(const void* address) {
-  const std::uintptr_t value = reinterpret_cast<std::uintptr_t>(address);
-  return static_cast<size_t>(kPageSize - value % kPageSize);
+bool StartsAPage(const char* at) {
+  return reinterpret_cast<std::uintptr_t>(at) % kPageSize == 0;
 }
 
 }  // namespace
 
+// Each page is probed before its first byte is read; then the text is read
+// byte by byte up to its NUL or max bytes, never beyond.
 BOOL WINAPI IsBadStringPtrA(LPCSTR text, UINT_PTR max) {
   if (max == 0) return FALSE;
   if (text == nullptr) return TRUE;
-  char chunk[kPageSize];
-  UINT_PTR checked = 0;
-  while (checked < max) {
-    const char* at = text + checked;
-    size_t count = BytesToPageEnd(at);
-    if (count > max - checked) count = static_cast<size_t>(max - checked);
-    if (!CopyIfReadable(at, chunk, count)) return TRUE;
-    if (memchr(chunk, '\0', count) != nullptr) return FALSE;
-    checked += count;
+  for (UINT_PTR i = 0; i < max; ++i) {
+    if ((i == 0 || StartsAPage(text + i)) && !ByteIsReadable(text + i)) return TRUE;
+    if (text[i] == '\0') return FALSE;
   }
   return FALSE;
 }
@@ -169,14 +162,12 @@ BOOL WINAPI IsBadStringPtrA(LPCSTR text, UINT_PTR max) {
 
 namespace {
 
-constexpr std::uint64_t kBlockMagic = 0x5457484541504231ull;  // "TWHEAPB1"
-constexpr std::uint64_t kFreedMagic = 0x5457484541504646ull;  // "TWHEAPFF"
-
-struct BlockHeader {
-  std::uint64_t magic;
-  std::uint64_t size;
-};
-static_assert(sizeof(BlockHeader) == 16, "blocks stay 16-byte aligned");
+// Live blocks of the heap, so that HeapFree can refuse any other address
+// without reading the memory around it.
+std::unordered_set<void*>& LiveBlocks() {
+  static std::unordered_set<void*> blocks;
+  return blocks;
+}
 
 char g_processHeap;  // its address is the heap handle
 
@@ -187,36 +178,29 @@ HANDLE WINAPI GetProcessHeap() {
 }
 
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
-  if (heap != &g_processHeap || size > PTRDIFF_MAX - sizeof(BlockHeader)) {
+  if (heap != &g_processHeap || size > static_cast<SIZE_T>(PTRDIFF_MAX)) {
     t_lastError = ERROR_NOT_ENOUGH_MEMORY;
     return nullptr;
   }
-  const size_t total = sizeof(BlockHeader) + (size == 0 ? 1 : size);
-  void* raw = (flags & HEAP_ZERO_MEMORY) != 0 ? calloc(1, total) : malloc(total);
-  if (raw == nullptr) {
+  const size_t bytes = size == 0 ? 1 : size;
+  void* block = (flags & HEAP_ZERO_MEMORY) != 0 ? calloc(1, bytes) : malloc(bytes);
+  if (block == nullptr) {
     t_lastError = ERROR_NOT_ENOUGH_MEMORY;
     return nullptr;
   }
-  BlockHeader* header = static_cast<BlockHeader*>(raw);
-  header->magic = kBlockMagic;
-  header->size = size;
-  return header + 1;
+  LiveBlocks().insert(block);
+  return block;
 }
 
 // A null block is accepted (TRUE). Anything that is not a live block of this
 // heap (a foreign address, a block already freed) is refused with FALSE.
 BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
   if (block == nullptr) return TRUE;
-  BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
-  BlockHeader copy;
-  const bool aligned = reinterpret_cast<std::uintptr_t>(block) % alignof(std::max_align_t) == 0;
-  if (heap != &g_processHeap || !aligned || BytesToPageEnd(header) < sizeof copy ||
-      !CopyIfReadable(header, &copy, sizeof copy) || copy.magic != kBlockMagic) {
+  if (heap != &g_processHeap || LiveBlocks().erase(block) == 0) {
     t_lastError = ERROR_INVALID_PARAMETER;
     return FALSE;
   }
-  header->magic = kFreedMagic;
-  free(header);
+  free(block);
   return TRUE;
 }
 

@@ -22,6 +22,7 @@ constexpr std::uint32_t kSubstituteLimit = 639900;  // bytes of the area a recor
 
 struct ResultRing {
   ResultSlotRecord slots[kResultSlotCount + 1];  // 1 to 15; 0 unused
+  std::uintptr_t origins[kResultSlotCount + 1];  // beside the slots of the same number
   int current;                                   // 0 before the first result
 };
 
@@ -210,7 +211,11 @@ ResultSlotRecord* ResultSlotAt(int n) {
 void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t length) {
   slot->address = reinterpret_cast<std::uintptr_t>(text);
   slot->length = length;
-  slot->origin = 0;
+  ResultOrigin(slot) = 0;
+}
+
+std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot) {
+  return g_ring.origins[slot - g_ring.slots];
 }
 
 // A deferred newest result is carried out into the copy, so the copy holds

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "support/startup.h"
 #include "support/temptext.h"
 
 namespace tw {
@@ -26,17 +27,20 @@ inline StringArg Arg(const void* text) {
   return reinterpret_cast<StringArg>(text);
 }
 
-// One slot of the result ring: the text's address and signed length (negative
-// when the text is borrowed from a string array; readers use its absolute
-// value) and the origin, the array element entry the text was read from (0
-// when none). Routines of this family that fill a slot set its origin to 0.
-struct ResultSlotRecord {
-  std::uintptr_t address;
-  std::int32_t length;
-  std::uintptr_t origin;
-};
+// One slot of the result ring (ResultSlotRecord, an (address, length) pair of
+// support/startup.h): an entry of the library's table (codes 11 to 25) holding
+// the text's address and signed length. The length is negative when the text
+// is borrowed from a string array; readers use its absolute value.
+
+// The origin of a ring slot: the address of the string-array element entry the
+// slot's text was read from, 0 when none. Routines of this family that fill a
+// slot set its origin to 0; the array family sets it after filling a slot.
+std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot);
+
+// Deferred records are runs of pointer-sized words (see below).
+using DeferredWord = std::intptr_t;
 #if defined(__i386__)
-static_assert(sizeof(ResultSlotRecord) == 12, "a result slot is three 32-bit words");
+static_assert(sizeof(DeferredWord) == 4, "deferred records are 32-bit words");
 #endif
 
 // A resolved string argument: address and length in bytes (never negative).
@@ -67,7 +71,7 @@ int CurrentResultSlot();
 // Slot n (1 to 15) of the ring, without changing the current slot.
 ResultSlotRecord* ResultSlotAt(int n);
 
-// Puts (text, length) into the slot with origin 0.
+// Puts (text, length) into a ring slot and sets its origin to 0.
 void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t length);
 
 // A zero-terminated heap copy of the newest result. The copy stays valid until
@@ -81,7 +85,6 @@ char* ResultPersist();
 // (for New$, one more). The assignment routine carries it out with
 // DeferredMaterialise when the value it copies is the newest result and that
 // result begins with the marker.
-using DeferredWord = std::intptr_t;
 constexpr DeferredWord kDeferredMarker = -124;
 constexpr DeferredWord kDeferredSubstitute = -124;  // replacement, pattern length, source,
                                                     // match addresses..., source end, 0

@@ -7,9 +7,12 @@
 
 #include <cstdint>
 
+#include "support/startup.h"
+
 namespace tw {
 
-struct ResultSlotRecord;  // support/strings.h
+// A slot of the result ring (support/strings.h): an (address, length) pair.
+using ResultSlotRecord = TextPair;
 
 constexpr std::uint32_t kTempTextAreaSize = 640000;
 constexpr std::uint32_t kTempTextWrapPoint = 480000;

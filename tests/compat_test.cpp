@@ -94,11 +94,15 @@ TEST(CompatModuleFileName, FullNameAndCutName) {
   ASSERT_GT(length, 0u);
   EXPECT_EQ(std::strlen(name), length);
   EXPECT_NE(std::string(name).find("compat_test"), std::string::npos) << name;
+  // A cut name: the buffer's size as the result and ERROR_INSUFFICIENT_BUFFER.
+  // Whether the last byte is a NUL differs (Wine writes the fifth character,
+  // as Windows XP did), so the library treats such a result as a failure and
+  // never reads the cut name.
   char small[5];
   SetLastError(0);
   EXPECT_EQ(GetModuleFileNameA(nullptr, small, sizeof small), 5u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(std::string(small), std::string(name, 4)) << "cut and NUL-terminated";
+  EXPECT_EQ(std::string(small, 4), std::string(name, 4));
 }
 
 TEST(CompatFormatMessage, SystemTextsEndInCrLfAndUnknownCodesFail) {

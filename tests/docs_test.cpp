@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "support/errors.h"
 #include "tools/capture.h"
 #include "trace/msgbox.h"
 
@@ -14,6 +15,13 @@ void ExampleMessageBoxTrace(unsigned long long wParam);
 void ExampleTextRoutines();
 void ExampleFind();
 void ExampleCompare();
+void ExampleStringArguments();
+void ExampleOwnTemporaryText();
+void ExampleDeferredResults();
+void ExampleSmallFunctions();
+void ExampleRecoveryPoint();
+void ExampleInstallExceptionReport();
+void ExampleHeapBlocks();
 
 namespace {
 
@@ -60,6 +68,32 @@ TEST(DocsSearch, FindExamplePrintsWhatTheDocsShow) {
 
 TEST(DocsSearch, CompareExamplePrintsWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleCompare), "-1@2 equal");
+}
+
+TEST(DocsStrings, ExamplesPrintWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleStringArguments), "Hello\r\n");
+  EXPECT_EQ(RunExample(ExampleOwnTemporaryText), "Tarnwick!\r\n");
+  EXPECT_EQ(RunExample(ExampleDeferredResults), "bb baa MIXED\r\n");
+  EXPECT_EQ(RunExample(ExampleSmallFunctions), "00FF 00000101 cdef\r\n");
+}
+
+TEST(DocsErrors, RecoveryExampleShowsTheBoxAndGoesOn) {
+  g_boxes = 0;
+  tw::SetMessageBoxFunction([](const char* text, const char* caption, UINT) {
+    ++g_boxes;
+    g_text = std::string(caption) + "|" + text;
+    return IDOK;
+  });
+  EXPECT_EQ(RunExample(ExampleRecoveryPoint), "recovered from error 5\r\n");
+  tw::SetMessageBoxFunction(nullptr);
+  EXPECT_EQ(g_boxes, 1);
+  EXPECT_EQ(g_text, "Fatal error:|Could not open\nin.txt\nfor Recall, FileRead$ etc.");
+}
+
+TEST(DocsErrors, ExceptionAndHeapExamples) {
+  EXPECT_EQ(RunExample(ExampleInstallExceptionReport), "");
+  EXPECT_EQ(tw::CurrentLine(), 0);
+  EXPECT_EQ(RunExample(ExampleHeapBlocks), "balanced\r\n");
 }
 
 }  // namespace

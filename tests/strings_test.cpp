@@ -32,12 +32,18 @@ void SubstituteTooManyMatches() {
   tw::TextSubstitute(tw::Arg(text), tw::Arg("a"), tw::Arg("b"), 0);
 }
 
+void EndPastTheArea() {
+  tw::TempTextBegin();
+  tw::TempTextEnd(tw::TempTextArea() + tw::kTempTextAreaSize, tw::kSlotNext);
+}
+
 const tw_test::Scenario kScenarios[] = {
+    {"end-past-area", EndPastTheArea},
     {"new-zero", NewZeroTextOfZero},
     {"trim-too-long", TrimTooLong},
     {"substitute-too-many", SubstituteTooManyMatches},
 };
-const int g_child = tw_test::RunScenarioIfChild(kScenarios, 3);
+const int g_child = tw_test::RunScenarioIfChild(kScenarios, 4);
 
 const char kBufferError[] =
     "[message box] Fatal error:\nInsufficient buffer or New$(<=0)\n[answer] ok\n";
@@ -95,8 +101,7 @@ TEST(TempText, WrapsAtTheWrapPointKeepingTheLastTextWhole) {
   tw::TempTextReset();
   char* start = tw::TempTextBegin();
   // Fill up to just before the wrap point with one long text.
-  char* near = start;
-  tw::TempTextEnd(near + tw::kTempTextWrapPoint - 8, tw::kSlotNext);
+  tw::TempTextEnd(start + tw::kTempTextWrapPoint - 8, tw::kSlotNext);
   char* last = tw::TempTextBegin();
   EXPECT_EQ(last, start + tw::kTempTextWrapPoint - 4);
   std::memset(last, 'z', 100);
@@ -109,6 +114,12 @@ TEST(TempText, WrapsAtTheWrapPointKeepingTheLastTextWhole) {
 TEST(TempText, ReserveLetsTheLargestTextThrough) {
   tw::TempTextReset();
   EXPECT_EQ(tw::TempTextReserve(tw::kTempTextMaxBytes), tw::TempTextArea());
+}
+
+TEST(TempText, EndPastTheAreaIsFatalErrorNine) {
+  const tw_test::ChildResult child = tw_test::RunChild("end-past-area");
+  EXPECT_EQ(child.exitCode, -9);
+  EXPECT_EQ(child.error, kBufferError);
 }
 
 TEST(WideTextLength, CountsUnitsWhateverTheAlignment) {
@@ -160,9 +171,12 @@ TEST(ResultRing, TheSixteenthResultReusesTheFirstSlot) {
   EXPECT_EQ(
       tw::ResolveString(tw::kFirstResultCode + static_cast<tw::StringArg>(firstNumber) - 1).length,
       2);
+  tw::ResultOrigin(first) = 0x1234;  // as if read from an array element
   tw::ResultSlotRecord* sixteenth = MakeTemp("r16");
   EXPECT_EQ(sixteenth, first);
   EXPECT_EQ(tw::CurrentResultSlot(), firstNumber);
+  EXPECT_EQ(tw::ResultOrigin(sixteenth), 0u) << "a new result has no origin";
+  EXPECT_EQ(SlotText(sixteenth), "r16");
 }
 
 TEST(ResultRing, SelectorsStepForwardBackOrStay) {
