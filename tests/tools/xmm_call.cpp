@@ -44,7 +44,7 @@ std::uint64_t CallWithXmm(const void* routine, const std::uintptr_t* args, const
       "movq %%xmm5, 40(%[out])\n\t"
       "movq %%xmm6, 48(%[out])\n\t"
       "movq %%xmm7, 56(%[out])"
-      : "=a"(result), "+r"(first), "+r"(second), "+r"(third), "+r"(fourth)
+      : "=&a"(result), "+r"(first), "+r"(second), "+r"(third), "+r"(fourth)
       : [routine] "r"(routine), [in] "r"(in), [out] "r"(out)
 #if defined(_WIN64)
       : "r10", "r11", "r12", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "xmm8",
