@@ -19,7 +19,6 @@ constexpr int kMaxDigits = 19;
 constexpr int kNumberTextCapacity = 48;  // the longest number text is 27 bytes
 // The largest extended value below one half: exact halves round down.
 constexpr long double kRoundingAddend = 0.5L - 0x1p-65L;
-constexpr float kEstimateEpsilon = 2e-19f;
 // The exponent is floor(log10(value) + 2e-19): a value this little below a
 // power of ten counts as that power (10^-2e-19 = 1 - 4.605e-19).
 constexpr long double kBelowPowerFactor = 1.0L - 4.605e-19L;
@@ -144,10 +143,23 @@ std::uint64_t MultiplyHigh(std::uint64_t a, std::uint64_t b) {
 #endif
 }
 
-// log10(value) on the x87 unit, rounded as its control word says.
-long double Log10Estimate(long double value) {
-  long double result;
-  __asm__("fldlg2\n\tfxch %%st(1)\n\tfyl2x" : "=t"(result) : "0"(value));
+// floor(log10(value)) or one less, from the binary exponent alone (value
+// positive and finite): m x 2^k with m in [1, 2) has log10 between k log10(2)
+// and that plus 0.302.
+int DecimalExponentEstimate(long double value) {
+  unsigned char bytes[sizeof(long double)];
+  std::memcpy(bytes, &value, sizeof bytes);
+  const int biased = ((bytes[9] & 0x7F) << 8) | bytes[8];
+  const std::int64_t binary = biased - 16383;
+  return static_cast<int>((binary * 1292913986) >> 32);  // 1292913986 / 2^32 = log10(2)
+}
+
+// The value as a 64-bit integer, rounded as the x87 control word says (the
+// formatter runs rounding down, so this is floor for values from 0 to 2^63);
+// no control-word switch as with a compiled conversion.
+std::int64_t X87ToInteger(long double value) {
+  std::int64_t result;
+  __asm__("fistpll %0" : "=m"(result) : "t"(value) : "st");
   return result;
 }
 
@@ -203,14 +215,18 @@ char* AppendExponent(char* out, int exponent) {
 // Floating rendering of a positive finite magnitude with digits significant
 // digits; the x87 unit rounds toward minus infinity.
 char* AppendFloating(char* out, long double magnitude, int digits) {
-  int exponent = static_cast<int>(
-      std::floor(Log10Estimate(magnitude) + static_cast<long double>(kEstimateEpsilon)));
+  int exponent = DecimalExponentEstimate(magnitude);
   long double scaled;
-  // The estimate can be one off next to a power of ten: the scaled value
-  // must have digits digits before its fraction (or fall just below that,
-  // within the estimate's epsilon).
+  // The exponent is floor(log10(value) + 2e-19): the scaled value must have
+  // digits digits before its fraction, or fall just below that within the
+  // epsilon (a value a few units below a power of ten counts as that power).
+  // The estimate is at most one too low.
   for (int attempt = 0;; ++attempt) {
     const int power = digits - 1 - exponent;
+    if (power > kPowersOfTenHighest && attempt == 0) {
+      ++exponent;  // the estimate may be one too low
+      continue;
+    }
     if (power > kPowersOfTenHighest || power < kPowersOfTenLowest) {
       return CopyText(out, kOutOfRangeText);
     }
@@ -228,7 +244,7 @@ char* AppendFloating(char* out, long double magnitude, int digits) {
   const long double rounded = scaled + kRoundingAddend;
   // The 64-bit conversion is signed: 2^63 and above overflow.
   if (rounded >= kTwoTo63) return CopyText(out, kOutOfRangeText);
-  const std::uint64_t significand = static_cast<std::uint64_t>(rounded);
+  const std::uint64_t significand = static_cast<std::uint64_t>(X87ToInteger(rounded));
   const bool carry = significand >= kPowersOfTenExact[digits];
 
   if (exponent >= 0 && exponent < digits) {  // fixed notation
@@ -273,7 +289,7 @@ char* AppendNumber(char* out, long double value, int mode, int digits) {
     return CopyText(out, kOutOfRangeText);
   }
   if (mode != 0) {
-    const std::uint64_t whole = static_cast<std::uint64_t>(magnitude);  // drops the fraction
+    const std::uint64_t whole = static_cast<std::uint64_t>(X87ToInteger(magnitude));  // floor
     if (negative && whole != 0) *out++ = '-';
     return AppendInteger(out, whole);
   }

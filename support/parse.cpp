@@ -151,6 +151,29 @@ bool FitsInt64(long double value) {
   return value >= -kTwoTo63 && value <= kTwoTo63 - 1;
 }
 
+// The rounding the reader works in: to nearest with a 64-bit significand.
+// The control word is switched only when the caller's is not already that.
+struct FpuMode {
+  bool nearest;   // in force
+  bool switched;  // by a SetFpuControl call that must be undone
+};
+
+void EnsureNearest(FpuMode* fpu) {
+  if (fpu->nearest) return;
+  fpu->nearest = true;
+  if ((FpuControlWord() & 0x0F00) == (kFpuRoundNearest << 8)) return;
+  SetFpuControl(kFpuRoundNearest);
+  fpu->switched = true;
+}
+
+// True when an integer converts to the floating kind without rounding.
+bool ExactlyRepresentable(std::int64_t value, std::int32_t kind) {
+  const std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  if (kind == kReadExtended) return true;
+  return magnitude <= (std::uint64_t{1} << (kind == kReadFloat ? 24 : 53));
+}
+
 // What the reader found: an integer (hexadecimal, base 2, or a decimal
 // integer that fits) or an extended value.
 struct Reading {
@@ -215,11 +238,28 @@ Reading ReadBinaryDigits(const Source& source, std::int32_t first, std::int32_t 
   return IntegerReading(value, stop + 1, kBaseBinary);
 }
 
+// The value of decimal digits scaled by 10^power: an integer when it is one
+// and fits, else an extended value scaled with the table, rounding to nearest.
+Reading DecimalValue(std::uint64_t whole, long double extended, bool isExtended, std::int32_t power,
+                     bool negative, std::int32_t end, FpuMode* fpu) {
+  if (!isExtended && power == 0 && whole <= static_cast<std::uint64_t>(INT64_MAX)) {
+    const std::int64_t value = static_cast<std::int64_t>(whole);
+    return IntegerReading(negative ? -value : value, end, kBaseDecimal);
+  }
+  if (power < kLowestScale || power > kHighestScale) return Failed();
+  EnsureNearest(fpu);
+  long double value = isExtended ? extended : static_cast<long double>(whole);
+  if (power != 0) value *= g_powersOfTen[kPowersOfTenHighest - power];
+  if (negative) value = -value;
+  if (!std::isfinite(value)) return Failed();
+  return {true, false, 0, value, end, kBaseDecimal};
+}
+
 // The decimal digit pass from first: digits with "." and "," between them,
 // an optional exponent and an optional "d" suffix. The x87 unit is switched
 // to rounding to nearest (once) when the value outgrows 64 bits or needs
-// scaling; fpuSwitched tells whether that happened.
-Reading ReadDecimal(const Source& source, std::int32_t first, bool negative, bool* fpuSwitched) {
+// scaling.
+Reading ReadDecimal(const Source& source, std::int32_t first, bool negative, FpuMode* fpu) {
   std::uint64_t whole = 0;
   long double extended = 0;
   bool isExtended = false;
@@ -236,8 +276,7 @@ Reading ReadDecimal(const Source& source, std::int32_t first, bool negative, boo
         whole = whole * 10 + digit;
       } else {
         if (!isExtended) {
-          SetFpuControl(kFpuRoundNearest);
-          *fpuSwitched = true;
+          EnsureNearest(fpu);
           extended = static_cast<long double>(whole);
           isExtended = true;
         }
@@ -269,25 +308,41 @@ Reading ReadDecimal(const Source& source, std::int32_t first, bool negative, boo
       break;
     }
   }
-  const std::int32_t power = exponent - decimals;
-  if (!isExtended && power == 0 && whole <= static_cast<std::uint64_t>(INT64_MAX)) {
-    const std::int64_t value = static_cast<std::int64_t>(whole);
-    return IntegerReading(negative ? -value : value, at, kBaseDecimal);
+  return DecimalValue(whole, extended, isExtended, exponent - decimals, negative, at, fpu);
+}
+
+// Digits, at most one point among them, and an end-of-number character (or,
+// after a point, any character the digit pass does not read on): the
+// common case, read in one pass. Anything else (commas, exponents, suffixes,
+// more than 19 digits, no digit) is left to the scan and the digit pass,
+// which give the same result for these texts.
+bool ReadPlainDecimal(const Source& source, std::int32_t first, bool negative, FpuMode* fpu,
+                      Reading* reading) {
+  std::uint64_t whole = 0;
+  std::int32_t digits = 0, decimals = 0, at = first;
+  char c = At(source, at);
+  for (; c >= '0' && c <= '9'; c = At(source, ++at), ++digits) {
+    whole = whole * 10 + static_cast<unsigned>(c - '0');
   }
-  if (power < kLowestScale || power > kHighestScale) return Failed();
-  if (!*fpuSwitched) {
-    SetFpuControl(kFpuRoundNearest);
-    *fpuSwitched = true;
+  if (c == '.') {
+    for (c = At(source, ++at); c >= '0' && c <= '9'; c = At(source, ++at), ++decimals) {
+      whole = whole * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (c == '.' || g_digitClass[static_cast<unsigned char>(c)] != kDigitEnd || c == 'd' ||
+        c == 'D') {
+      return false;
+    }
+  } else if (g_scanClass[static_cast<unsigned char>(c)] != kScanEnd) {
+    return false;
   }
-  long double value = isExtended ? extended : static_cast<long double>(whole);
-  if (power != 0) value *= g_powersOfTen[kPowersOfTenHighest - power];
-  if (negative) value = -value;
-  if (!std::isfinite(value)) return Failed();
-  return {true, false, 0, value, at, kBaseDecimal};
+  digits += decimals;
+  if (digits == 0 || digits > 19) return false;
+  *reading = DecimalValue(whole, 0, false, -decimals, negative, at, fpu);
+  return true;
 }
 
 // Lead skipping, scan and the reader of the base found.
-Reading ReadFromText(const Source& source, std::int32_t* parentheses, bool* fpuSwitched) {
+Reading ReadFromText(const Source& source, std::int32_t* parentheses, FpuMode* fpu) {
   std::int32_t at = 0;
   bool zeros = false;
   for (;;) {
@@ -317,6 +372,8 @@ Reading ReadFromText(const Source& source, std::int32_t* parentheses, bool* fpuS
     ++at;
   }
   const std::int32_t first = at;
+  Reading plain;
+  if (ReadPlainDecimal(source, first, negative, fpu, &plain)) return plain;
   for (;;) {
     const char c = At(source, at);
     switch (g_scanClass[static_cast<unsigned char>(c)]) {
@@ -353,7 +410,7 @@ Reading ReadFromText(const Source& source, std::int32_t* parentheses, bool* fpuS
     }
     break;
   }
-  return ReadDecimal(source, first, negative, fpuSwitched);
+  return ReadDecimal(source, first, negative, fpu);
 }
 
 // The characters up to the next ")" (included) or the terminator.
@@ -377,7 +434,7 @@ bool IsRegisterKind(std::int32_t kind) {
 
 // Stores the reading by kind; false when it cannot be stored (an integer
 // destination and a value outside the 64-bit range).
-bool Store(const Reading& reading, std::uintptr_t destination, std::int32_t kind, bool fpuSwitched,
+bool Store(const Reading& reading, std::uintptr_t destination, std::int32_t kind, FpuMode fpu,
            std::int32_t* value, PendingRegister* pending) {
   const long double extended =
       reading.isInteger ? static_cast<long double>(reading.integer) : reading.extended;
@@ -388,9 +445,9 @@ bool Store(const Reading& reading, std::uintptr_t destination, std::int32_t kind
   }
   if (!reading.isInteger && (kind == kReadXmmInt64 || kind == kReadXmmInt64Also)) {
     if (!FitsInt64(extended)) return false;
-    if (fpuSwitched) SetFpuControl(0);  // the caller's rounding
+    if (fpu.switched) SetFpuControl(0);  // the caller's rounding
     integer = RoundToInt64(extended);
-    if (fpuSwitched) SetFpuControl(kFpuRoundNearest);
+    if (fpu.switched) SetFpuControl(kFpuRoundNearest);
   }
   switch (kind) {
     case kReadInt32:
@@ -454,23 +511,17 @@ NumberRead ReadNumberInto(StringArg text, std::uintptr_t destination, std::int32
   if (!DestinationUsable(destination, kind)) return kError;
   const Source source = SourceOf(text);
   std::int32_t parentheses = 0;
-  bool fpuSwitched = false;
-  const Reading reading = ReadFromText(source, &parentheses, &fpuSwitched);
+  FpuMode fpu = {false, false};
+  const Reading reading = ReadFromText(source, &parentheses, &fpu);
   std::int32_t value = 0;
   bool stored = false;
   if (reading.ok) {
-    if (!fpuSwitched && !reading.isInteger) {
-      SetFpuControl(kFpuRoundNearest);
-      fpuSwitched = true;
-    }
+    if (!reading.isInteger) EnsureNearest(&fpu);
     const bool floatKind = kind >= kReadFloat && kind <= kReadXmmDouble;
-    if (!fpuSwitched && floatKind) {
-      SetFpuControl(kFpuRoundNearest);  // integer to float conversions
-      fpuSwitched = true;
-    }
-    stored = Store(reading, destination, kind, fpuSwitched, &value, pending);
+    if (floatKind && !ExactlyRepresentable(reading.integer, kind)) EnsureNearest(&fpu);
+    stored = Store(reading, destination, kind, fpu, &value, pending);
   }
-  if (fpuSwitched) SetFpuControl(0);
+  if (fpu.switched) SetFpuControl(0);
   if (!stored) {
     pending->number = -1;
     return kError;

@@ -288,6 +288,32 @@ TEST(ReadNumber, AnyBytesGiveAnErrorOrACountWithinTheText) {
   }
 }
 
+TEST(ReadNumber, PlainDecimalsReadLikeTheGeneralPass) {
+  // Plain digits with a point are read in one pass; a comma (which the digit
+  // pass skips) sends the same number through the scan and the digit pass.
+  std::mt19937_64 random(31);
+  static const char kEnds[] = {'\0', ' ', '\t', '\r', '/', ')'};
+  for (int i = 0; i < 5000; ++i) {
+    std::string digits;
+    const int length = static_cast<int>(random() % 19) + 1;
+    for (int k = 0; k < length; ++k) digits += static_cast<char>('0' + random() % 10);
+    std::string text = digits;
+    if (random() % 2) text.insert(random() % (text.size() + 1), ".");
+    if (random() % 3 == 0) text.insert(0, "-");
+    std::string general = text;
+    general.insert(general.size() - (general.back() == '.' ? 1 : 0), ",");
+    const char end = kEnds[random() % 6];
+    text += end;
+    general += end;
+    long double plain = 0, other = 0;
+    const tw::NumberRead a = tw::ReadNumber(Arg(text.c_str()), Arg(&plain), tw::kReadExtended);
+    const tw::NumberRead b = tw::ReadNumber(Arg(general.c_str()), Arg(&other), tw::kReadExtended);
+    ASSERT_NE(a.count, tw::kReadError) << text;
+    ASSERT_EQ(a.count + 1, b.count) << text << " / " << general;
+    ASSERT_EQ(plain, other) << text << " / " << general;
+  }
+}
+
 // ---- Comparison with exact arithmetic -----------------------------------------------
 
 // True when |got - digits x 10^power| <= 2^-bits of the exact value.
