@@ -394,11 +394,13 @@ NumberOperand FloatOperand(float value) {
   return {bits};
 }
 
-__attribute__((noinline)) char* FormatNumberList(StringArg format, std::uint32_t descriptor,
-                                                 const NumberOperand* operands, int count) {
-  std::uint64_t xmm[8];
-  SaveXmmLow(xmm);  // first, before any code of ours uses the registers
+namespace {
 
+std::uint64_t g_xmmAtEntry[8];
+
+char* FormatNumberWithRegisters(StringArg format, std::uint32_t descriptor,
+                                const NumberOperand* operands, int count,
+                                const std::uint64_t* xmm) {
   int mode = 0;
   const char* text = nullptr;
   std::uint32_t textLength = 0;
@@ -438,6 +440,16 @@ __attribute__((noinline)) char* FormatNumberList(StringArg format, std::uint32_t
   *out = '\0';
   if (wide) out = Widen(start, out);
   return TempTextEnd(out, kSlotNext).text;
+}
+
+}  // namespace
+
+// Not instrumented by the sanitizers, and without stack objects, so that the
+// registers are saved before anything of ours can use them.
+__attribute__((noinline, no_sanitize_address, no_sanitize_undefined)) char* FormatNumberList(
+    StringArg format, std::uint32_t descriptor, const NumberOperand* operands, int count) {
+  SaveXmmLow(g_xmmAtEntry);
+  return FormatNumberWithRegisters(format, descriptor, operands, count, g_xmmAtEntry);
 }
 
 char* FormatExtended(StringArg format, long double value) {

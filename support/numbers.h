@@ -68,6 +68,9 @@ constexpr std::uint32_t OperandGroup(int k, NumberOperation operation, NumberKin
 struct NumberOperand {
   std::uintptr_t word;
 };
+#if defined(__i386__)
+static_assert(sizeof(NumberOperand) == 4, "an operand is one 32-bit word");
+#endif
 
 inline NumberOperand Int32Operand(std::int32_t value) {
   return {static_cast<std::uintptr_t>(static_cast<std::uint32_t>(value))};

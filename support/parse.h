@@ -38,6 +38,7 @@ struct NumberRead {
   std::int32_t value;
   std::int32_t count;
 };
+static_assert(sizeof(NumberRead) == 8, "two 32-bit results");
 
 // The characters used and the base flag of a count word (for texts whose
 // number ends within its first 255 characters).
