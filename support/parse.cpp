@@ -176,21 +176,25 @@ bool ExactlyRepresentable(std::int64_t value, std::int32_t kind) {
 
 // What the reader found: an integer (hexadecimal, base 2, or a decimal
 // integer that fits) or an extended value.
+// An extended value is not kept in the record but in g_readingExtended (the
+// library is single-threaded): records of plain words are passed around
+// cheaply, and the 10-byte value is stored and loaded as a whole.
 struct Reading {
   bool ok;
-  bool isInteger;
+  bool isInteger;  // else the value is in g_readingExtended
   std::int64_t integer;
-  long double extended;
   std::int32_t end;  // characters used before parentheses
   std::int32_t base;
 };
 
+long double g_readingExtended;
+
 Reading Failed() {
-  return {false, false, 0, 0, 0, 0};
+  return {false, false, 0, 0, 0};
 }
 
 Reading IntegerReading(std::int64_t value, std::int32_t end, std::int32_t base) {
-  return {true, true, value, 0, end, base};
+  return {true, true, value, end, base};
 }
 
 // The hexadecimal digits from first to stop (exclusive), up to 16 of them.
@@ -252,7 +256,8 @@ Reading DecimalValue(std::uint64_t whole, long double extended, bool isExtended,
   if (power != 0) value *= g_powersOfTen[kPowersOfTenHighest - power];
   if (negative) value = -value;
   if (!std::isfinite(value)) return Failed();
-  return {true, false, 0, value, end, kBaseDecimal};
+  g_readingExtended = value;
+  return {true, false, 0, end, kBaseDecimal};
 }
 
 // The decimal digit pass from first: digits with "." and "," between them,
@@ -311,23 +316,39 @@ Reading ReadDecimal(const Source& source, std::int32_t first, bool negative, Fpu
   return DecimalValue(whole, extended, isExtended, exponent - decimals, negative, at, fpu);
 }
 
-// Digits, at most one point among them, and an end-of-number character (or,
-// after a point, any character the digit pass does not read on): the
-// common case, read in one pass. Anything else (commas, exponents, suffixes,
-// more than 19 digits, no digit) is left to the scan and the digit pass,
-// which give the same result for these texts.
+// Digits, at most one point among them, an optional exponent with one
+// optional sign, and an end-of-number character (or, after a point and no
+// exponent, any character the digit pass does not read on): the common
+// case, read in one pass. Anything else (commas, suffixes, more than 19
+// digits, no digit) is left to the scan and the digit pass, which give the
+// same result for these texts.
 bool ReadPlainDecimal(const Source& source, std::int32_t first, bool negative, FpuMode* fpu,
                       Reading* reading) {
   std::uint64_t whole = 0;
-  std::int32_t digits = 0, decimals = 0, at = first;
+  std::int32_t digits = 0, decimals = 0, exponent = 0, at = first;
   char c = At(source, at);
   for (; c >= '0' && c <= '9'; c = At(source, ++at), ++digits) {
     whole = whole * 10 + static_cast<unsigned>(c - '0');
   }
-  if (c == '.') {
+  const bool point = c == '.';
+  if (point) {
     for (c = At(source, ++at); c >= '0' && c <= '9'; c = At(source, ++at), ++decimals) {
       whole = whole * 10 + static_cast<unsigned>(c - '0');
     }
+  }
+  if (c == 'e' || c == 'E') {
+    // One optional sign and digits, then the end of the number.
+    c = At(source, ++at);
+    const bool exponentNegative = c == '-';
+    if (c == '+' || c == '-') c = At(source, ++at);
+    if (c < '0' || c > '9') return false;
+    for (; c >= '0' && c <= '9'; c = At(source, ++at)) {
+      exponent = exponent * 10 + (c - '0');
+      if (exponent > kExponentCap) exponent = kExponentCap;
+    }
+    if (g_scanClass[static_cast<unsigned char>(c)] != kScanEnd) return false;
+    if (exponentNegative) exponent = -exponent;
+  } else if (point) {
     if (c == '.' || g_digitClass[static_cast<unsigned char>(c)] != kDigitEnd || c == 'd' ||
         c == 'D') {
       return false;
@@ -337,7 +358,7 @@ bool ReadPlainDecimal(const Source& source, std::int32_t first, bool negative, F
   }
   digits += decimals;
   if (digits == 0 || digits > 19) return false;
-  *reading = DecimalValue(whole, 0, false, -decimals, negative, at, fpu);
+  *reading = DecimalValue(whole, 0, false, exponent - decimals, negative, at, fpu);
   return true;
 }
 
@@ -432,13 +453,50 @@ bool IsRegisterKind(std::int32_t kind) {
   return kind == kReadXmmDouble || kind == kReadXmmInt64 || kind == kReadXmmInt64Also;
 }
 
+// Stores an integer reading in an integer destination (kinds 0, 5, 6, 7).
+bool StoreInteger(std::int64_t integer, std::uintptr_t destination, std::int32_t kind,
+                  std::int32_t* value, PendingRegister* pending) {
+  if (kind == kReadInt32) {
+    *value = static_cast<std::int32_t>(static_cast<std::uint32_t>(integer));
+  } else if (kind == kReadInt64) {
+    std::memcpy(reinterpret_cast<void*>(destination), &integer, sizeof integer);
+  } else {
+    pending->number = static_cast<int>(destination - kXmmSelectorBase);
+    pending->bits = static_cast<std::uint64_t>(integer);
+  }
+  return true;
+}
+
 // Stores the reading by kind; false when it cannot be stored (an integer
 // destination and a value outside the 64-bit range).
 bool Store(const Reading& reading, std::uintptr_t destination, std::int32_t kind, FpuMode fpu,
            std::int32_t* value, PendingRegister* pending) {
-  const long double extended =
-      reading.isInteger ? static_cast<long double>(reading.integer) : reading.extended;
   std::int64_t integer = reading.integer;
+  // Integers that the destination holds exactly are converted without the
+  // x87 unit.
+  if (reading.isInteger && ExactlyRepresentable(integer, kind)) {
+    if (kind == kReadFloat) {
+      const float narrow = static_cast<float>(integer);
+      std::memcpy(reinterpret_cast<void*>(destination), &narrow, sizeof narrow);
+      return true;
+    }
+    if (kind == kReadDouble || kind == kReadXmmDouble) {
+      const double narrow = static_cast<double>(integer);
+      if (kind == kReadDouble) {
+        std::memcpy(reinterpret_cast<void*>(destination), &narrow, sizeof narrow);
+      } else {
+        pending->number = static_cast<int>(destination - kXmmSelectorBase);
+        std::memcpy(&pending->bits, &narrow, sizeof narrow);
+      }
+      return true;
+    }
+  }
+  if (reading.isInteger && kind != kReadFloat && kind != kReadDouble && kind != kReadExtended &&
+      kind != kReadXmmDouble) {
+    return StoreInteger(integer, destination, kind, value, pending);
+  }
+  const long double extended =
+      reading.isInteger ? static_cast<long double>(integer) : g_readingExtended;
   if (!reading.isInteger && (kind == kReadInt32 || kind == kReadInt64)) {
     if (!FitsInt64(extended)) return false;
     integer = RoundToInt64(extended);  // to nearest, ties to even

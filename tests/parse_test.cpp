@@ -289,8 +289,9 @@ TEST(ReadNumber, AnyBytesGiveAnErrorOrACountWithinTheText) {
 }
 
 TEST(ReadNumber, PlainDecimalsReadLikeTheGeneralPass) {
-  // Plain digits with a point are read in one pass; a comma (which the digit
-  // pass skips) sends the same number through the scan and the digit pass.
+  // Plain digits with a point and an exponent are read in one pass; a comma
+  // (which the digit pass skips) sends the same number through the scan and
+  // the digit pass.
   std::mt19937_64 random(31);
   static const char kEnds[] = {'\0', ' ', '\t', '\r', '/', ')'};
   for (int i = 0; i < 5000; ++i) {
@@ -302,6 +303,12 @@ TEST(ReadNumber, PlainDecimalsReadLikeTheGeneralPass) {
     if (random() % 3 == 0) text.insert(0, "-");
     std::string general = text;
     general.insert(general.size() - (general.back() == '.' ? 1 : 0), ",");
+    if (random() % 2) {
+      static const char* const kMarks[] = {"e", "E", "e+", "e-", "E-"};
+      const std::string exponent = kMarks[random() % 5] + std::to_string(random() % 25);
+      text += exponent;
+      general += exponent;
+    }
     const char end = kEnds[random() % 6];
     text += end;
     general += end;
