@@ -5,6 +5,11 @@ Benchmarks are named <Family>_<implementation>/<size>[/<needle length>];
 the implementation "ours" is the library's routine, every other one a peer
 measured on the same data in the same run. The table gives, per size, our
 throughput and our throughput divided by each peer's (above 1: we are faster).
+
+Benchmarks that report items per second instead of bytes (the number
+routines) are named <Family>_<implementation>/<input set> and carry the
+input set's name as their label; their tables give numbers per second, per
+input set.
 """
 import collections
 import datetime
@@ -24,8 +29,17 @@ def main(source, target):
     with open(source) as f:
         data = json.load(f)
     rates = collections.OrderedDict()
+    item_rates = collections.OrderedDict()
     for bench in data["benchmarks"]:
-        if bench.get("error_occurred") or "bytes_per_second" not in bench:
+        if bench.get("error_occurred"):
+            continue
+        if "bytes_per_second" not in bench:
+            if "items_per_second" in bench:
+                name, *args = bench["name"].split("/")
+                family, _, implementation = name.partition("_")
+                label = bench.get("label") or "/".join(args)
+                item_rates.setdefault(family, collections.OrderedDict()).setdefault(label, {})[
+                    implementation] = bench["items_per_second"]
             continue
         name, *args = bench["name"].split("/")
         family, _, implementation = name.partition("_")
@@ -61,6 +75,26 @@ def main(source, target):
                 continue
             row = [human(args[0])] + ([args[1]] if len(args) > 1 else [])
             row.append(f"{ours / 1e6:,.0f}")
+            for peer in peers:
+                rate = by_impl.get(peer)
+                row.append(f"{ours / rate:.2f}" if rate else "-")
+            lines.append("| " + " | ".join(row) + " |")
+        lines.append("")
+    if item_rates:
+        lines.append("The number routines are measured in numbers per second, per input set.")
+        lines.append("")
+    for family, by_label in item_rates.items():
+        peers = [name for name in next(iter(by_label.values())) if name != "ours"]
+        lines.append(f"## {family}")
+        lines.append("")
+        header = ["inputs", "ours (M/s)"] + [f"vs {peer}" for peer in peers]
+        lines.append("| " + " | ".join(header) + " |")
+        lines.append("|" + "---|" * len(header))
+        for label, by_impl in by_label.items():
+            ours = by_impl.get("ours")
+            if ours is None:
+                continue
+            row = [label, f"{ours / 1e6:,.1f}"]
             for peer in peers:
                 rate = by_impl.get(peer)
                 row.append(f"{ours / rate:.2f}" if rate else "-")

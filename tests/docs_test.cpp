@@ -26,6 +26,9 @@ void ExampleSmallFunctions();
 void ExampleRecoveryPoint();
 void ExampleInstallExceptionReport();
 void ExampleHeapBlocks();
+void ExampleFormat();
+void ExampleRead();
+void ExampleCompareFloat();
 
 namespace {
 
@@ -116,6 +119,20 @@ TEST(DocsErrors, ExceptionAndHeapExamples) {
   EXPECT_EQ(RunExample(ExampleInstallExceptionReport), "");
   EXPECT_EQ(tw::CurrentLine(), 0);
   EXPECT_EQ(RunExample(ExampleHeapBlocks), "balanced\r\n");
+}
+
+TEST(DocsNumbers, FormatExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleFormat),
+            "Total:\t2.2500 kg\r\n"
+            "1.234568e+07 2.0 0.333333333333 4294967295 [-0.250] ^v?");
+}
+
+TEST(DocsNumbers, ReadExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleRead), "-42.0000/0 31.0000/2 5.00000/1 1234.50/0 error");
+}
+
+TEST(DocsNumbers, CompareFloatExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleCompareFloat), "-1 0 -1 0 ");
 }
 
 }  // namespace

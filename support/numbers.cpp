@@ -1,0 +1,576 @@
+// Number-to-text formatting: the format string reader, operand evaluation in
+// 80-bit extended precision (rounding toward minus infinity), the three
+// floating notations with their carry rules, the integer renderings,
+// WriteDigits and the SSE register helpers.
+#include "support/numbers.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "support/errors.h"
+#include "support/startup.h"
+#include "support/temptext.h"
+
+namespace tw {
+
+namespace {
+
+constexpr int kMaxDigits = 19;
+constexpr int kNumberTextCapacity = 48;  // the longest number text is 27 bytes
+// The largest extended value below one half: exact halves round down.
+constexpr long double kRoundingAddend = 0.5L - 0x1p-65L;
+// The exponent is floor(log10(value) + 2e-19): a value this little below a
+// power of ten counts as that power (10^-2e-19 = 1 - 4.605e-19).
+constexpr long double kBelowPowerFactor = 1.0L - 4.605e-19L;
+constexpr float kUnsignedBias = 4294967296.0f;
+constexpr long double kTwoTo63 = 9223372036854775808.0L;
+constexpr char kOutOfRangeText[] = "^v?";
+constexpr std::uint32_t kFpuRoundDown = 7;  // 64-bit significand, toward minus infinity
+
+int g_defaultPrecision = 7;
+
+// A format text taken apart: literal text before and after the spec, and
+// what the spec chose.
+struct FormatParts {
+  const char* prefix;
+  const char* prefixEnd;
+  const char* suffix;
+  const char* suffixEnd;
+  int digits;
+  int mode;  // 0 floating, +1 signed integer, -1 unsigned integer
+};
+
+constexpr std::uint64_t kPowersOfTenExact[kMaxDigits + 1] = {1ull,
+                                                             10ull,
+                                                             100ull,
+                                                             1000ull,
+                                                             10000ull,
+                                                             100000ull,
+                                                             1000000ull,
+                                                             10000000ull,
+                                                             100000000ull,
+                                                             1000000000ull,
+                                                             10000000000ull,
+                                                             100000000000ull,
+                                                             1000000000000ull,
+                                                             10000000000000ull,
+                                                             100000000000000ull,
+                                                             1000000000000000ull,
+                                                             10000000000000000ull,
+                                                             100000000000000000ull,
+                                                             1000000000000000000ull,
+                                                             10000000000000000000ull};
+
+bool IsPrecisionCharacter(char c) {
+  return c >= '1' && c <= 'J';
+}
+
+int PrecisionOf(char c) {
+  return c <= '9' ? c - '0' : c - 55;
+}
+
+// Finds the spec: "%" followed by a character above space (compared as a
+// signed byte). A "%" followed by anything else is literal text.
+FormatParts ReadFormat(const char* text, const char* end, int digits, int mode) {
+  FormatParts parts = {text, end, end, end, digits, mode};
+  for (const char* at = text; at + 1 < end; ++at) {
+    if (*at != '%') continue;
+    const signed char chosen = static_cast<signed char>(at[1]);
+    if (chosen <= ' ') {
+      ++at;
+      continue;
+    }
+    parts.prefixEnd = at;
+    const char* suffix = at + 2;
+    if (chosen == 'i') {
+      parts.mode = 1;
+    } else if (chosen == 'u') {
+      parts.mode = -1;
+    } else if (IsPrecisionCharacter(chosen)) {
+      parts.digits = PrecisionOf(chosen);
+      suffix = at + 3;  // one more character, not examined
+    }
+    parts.suffix = suffix < end ? suffix : end;
+    return parts;
+  }
+  return parts;
+}
+
+// Bytes that the literal text from..to produces: "\t" becomes a tab, "\n"
+// carriage return and line feed.
+std::uint32_t EscapedLength(const char* from, const char* to) {
+  std::uint32_t length = 0;
+  while (from < to) {
+    if (*from == '\\' && from + 1 < to && (from[1] == 't' || from[1] == 'n')) {
+      length += from[1] == 'n' ? 2 : 1;
+      from += 2;
+    } else {
+      ++length;
+      ++from;
+    }
+  }
+  return length;
+}
+
+char* CopyEscaped(char* out, const char* from, const char* to) {
+  while (from < to) {
+    const char c = *from++;
+    if (c == '\\' && from < to && *from == 't') {
+      *out++ = '\t';
+      ++from;
+    } else if (c == '\\' && from < to && *from == 'n') {
+      *out++ = '\r';
+      *out++ = '\n';
+      ++from;
+    } else {
+      *out++ = c;
+    }
+  }
+  return out;
+}
+
+std::uint64_t MultiplyHigh(std::uint64_t a, std::uint64_t b) {
+#if defined(__SIZEOF_INT128__)
+  return static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
+#else
+  const std::uint64_t aLow = a & 0xFFFFFFFFu, aHigh = a >> 32;
+  const std::uint64_t bLow = b & 0xFFFFFFFFu, bHigh = b >> 32;
+  const std::uint64_t lowLow = aLow * bLow;
+  const std::uint64_t highLow = aHigh * bLow;
+  const std::uint64_t lowHigh = aLow * bHigh;
+  const std::uint64_t middle = (lowLow >> 32) + (highLow & 0xFFFFFFFFu) + (lowHigh & 0xFFFFFFFFu);
+  return aHigh * bHigh + (highLow >> 32) + (lowHigh >> 32) + (middle >> 32);
+#endif
+}
+
+// floor(log10(value)) or one less, from the binary exponent alone (value
+// positive and finite): m x 2^k with m in [1, 2) has log10 between k log10(2)
+// and that plus 0.302.
+int DecimalExponentEstimate(long double value) {
+  unsigned char bytes[sizeof(long double)];
+  std::memcpy(bytes, &value, sizeof bytes);
+  const int biased = ((bytes[9] & 0x7F) << 8) | bytes[8];
+  const std::int64_t binary = biased - 16383;
+  return static_cast<int>((binary * 1292913986) >> 32);  // 1292913986 / 2^32 = log10(2)
+}
+
+// The value as a 64-bit integer, rounded as the x87 control word says (the
+// formatter runs rounding down, so this is floor for values from 0 to 2^63);
+// no control-word switch as with a compiled conversion.
+std::int64_t X87ToInteger(long double value) {
+  std::int64_t result;
+  __asm__("fistpll %0" : "=m"(result) : "t"(value) : "st");
+  return result;
+}
+
+void LoadControlWord(std::uint16_t word) {
+  __asm__ volatile("fldcw %0" ::"m"(word) : "memory");
+}
+
+char* CopyText(char* out, const char* text) {
+  while (*text != '\0') *out++ = *text++;
+  return out;
+}
+
+// The digits of value, without point, at out; returns the end.
+char* AppendInteger(char* out, std::uint64_t value) {
+  char digits[24];
+  char* const last = digits + sizeof digits - 1;
+  char* const first = WriteDigits(value, last, nullptr) + 1;
+  const std::size_t count = static_cast<std::size_t>(last + 1 - first);
+  std::memcpy(out, first, count);
+  return out + count;
+}
+
+// value with its point before the last decimals digits ("0" after a point
+// that would end the text).
+char* AppendWithDecimals(char* out, std::uint64_t value, int decimals) {
+  if (decimals == 0) {
+    out = AppendInteger(out, value);
+    *out++ = '.';
+    *out++ = '0';
+    return out;
+  }
+  char digits[32];
+  char* const last = digits + sizeof digits - 1;
+  char* const first = WriteDigits(value, last, last - decimals) + 1;
+  const std::size_t count = static_cast<std::size_t>(last + 1 - first);
+  std::memcpy(out, first, count);
+  return out + count;
+}
+
+char* AppendZeros(char* out, int count) {
+  for (int i = 0; i < count; ++i) *out++ = '0';
+  return out;
+}
+
+char* AppendExponent(char* out, int exponent) {
+  *out++ = 'e';
+  *out++ = exponent < 0 ? '-' : '+';
+  const int magnitude = exponent < 0 ? -exponent : exponent;
+  if (magnitude < 10) *out++ = '0';
+  return AppendInteger(out, static_cast<std::uint64_t>(magnitude));
+}
+
+// Floating rendering of a positive finite magnitude with digits significant
+// digits; the x87 unit rounds toward minus infinity.
+char* AppendFloating(char* out, long double magnitude, int digits) {
+  int exponent = DecimalExponentEstimate(magnitude);
+  long double scaled;
+  // The exponent is floor(log10(value) + 2e-19): the scaled value must have
+  // digits digits before its fraction, or fall just below that within the
+  // epsilon (a value a few units below a power of ten counts as that power).
+  // The estimate is at most one too low.
+  for (int attempt = 0;; ++attempt) {
+    const int power = digits - 1 - exponent;
+    if (power > kPowersOfTenHighest && attempt == 0) {
+      ++exponent;  // the estimate may be one too low
+      continue;
+    }
+    if (power > kPowersOfTenHighest || power < kPowersOfTenLowest) {
+      return CopyText(out, kOutOfRangeText);
+    }
+    scaled = magnitude * g_powersOfTen[kPowersOfTenHighest - power];
+    if (attempt == 3) break;
+    if (scaled >= static_cast<long double>(kPowersOfTenExact[digits]) * kBelowPowerFactor) {
+      ++exponent;
+    } else if (scaled <
+               static_cast<long double>(kPowersOfTenExact[digits - 1]) * kBelowPowerFactor) {
+      --exponent;
+    } else {
+      break;
+    }
+  }
+  const long double rounded = scaled + kRoundingAddend;
+  // The 64-bit conversion is signed: 2^63 and above overflow.
+  if (rounded >= kTwoTo63) return CopyText(out, kOutOfRangeText);
+  const std::uint64_t significand = static_cast<std::uint64_t>(X87ToInteger(rounded));
+  const bool carry = significand >= kPowersOfTenExact[digits];
+
+  if (exponent >= 0 && exponent < digits) {  // fixed notation
+    return AppendWithDecimals(out, significand, digits - 1 - exponent);
+  }
+  if (exponent < 0 && exponent >= -3) {  // leading-zero form
+    const int zeros = -exponent - 1;
+    if (carry && zeros == 0) {
+      *out++ = '1';
+      *out++ = '.';
+      return AppendZeros(out, digits);
+    }
+    *out++ = '0';
+    *out++ = '.';
+    out = AppendZeros(out, carry ? zeros - 1 : zeros);
+    return AppendInteger(out, significand);
+  }
+  if (carry) {  // exponent notation
+    *out++ = '1';
+    *out++ = '.';
+    out = AppendZeros(out, digits);
+    ++exponent;
+  } else {
+    out = AppendWithDecimals(out, significand, digits - 1);
+  }
+  return AppendExponent(out, exponent);
+}
+
+// The number text of value in the given mode; the x87 unit rounds toward
+// minus infinity.
+char* AppendNumber(char* out, long double value, int mode, int digits) {
+  if (value == 0 || value != value) return CopyText(out, mode == 0 ? "0.0" : "0");
+  bool negative = value < 0;
+  if (negative && mode < 0) {
+    value += static_cast<long double>(kUnsignedBias);
+    if (value < 0) return CopyText(out, kOutOfRangeText);
+    negative = false;
+  }
+  const long double magnitude = negative ? -value : value;
+  if (mode != 0 && magnitude >= kTwoTo63) {  // infinity included
+    if (negative) *out++ = '-';
+    return CopyText(out, kOutOfRangeText);
+  }
+  if (mode != 0) {
+    const std::uint64_t whole = static_cast<std::uint64_t>(X87ToInteger(magnitude));  // floor
+    if (negative && whole != 0) *out++ = '-';
+    return AppendInteger(out, whole);
+  }
+  if (negative) *out++ = '-';
+  if (std::isinf(magnitude)) return CopyText(out, kOutOfRangeText);
+  return AppendFloating(out, magnitude, digits);
+}
+
+long double ReadOperand(std::uintptr_t word, std::uint32_t kind, const std::uint64_t* xmm) {
+  const bool isRegister = word >= kXmmSelectorBase && word < kXmmSelectorBase + 8;
+  const std::uint64_t registerBits = isRegister ? xmm[word - kXmmSelectorBase] : 0;
+  switch (kind) {
+    case kKindInt32:
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(word));
+    case kKindFloat: {
+      const std::uint32_t bits = static_cast<std::uint32_t>(word);
+      float value;
+      std::memcpy(&value, &bits, sizeof value);
+      return value;
+    }
+    case kKindDoublePtr:
+      return word == 0 ? 0.0L : *reinterpret_cast<const double*>(word);
+    case kKindExtendedPtr:
+      return word == 0 ? 0.0L : *reinterpret_cast<const long double*>(word);
+    case kKindXmmDouble: {
+      double value;
+      std::memcpy(&value, &registerBits, sizeof value);
+      return value;
+    }
+    case kKindInt64Ptr:
+      return word == 0 ? 0.0L
+                       : static_cast<long double>(*reinterpret_cast<const std::int64_t*>(word));
+    default:  // 5 and 7
+      return static_cast<long double>(static_cast<std::int64_t>(registerBits));
+  }
+}
+
+long double Combine(long double running, long double operand, std::uint32_t operation) {
+  switch (operation) {
+    case kOpAdd:
+      return running + operand;
+    case kOpSubtract:
+      return running - operand;
+    case kOpMultiply:
+      return running * operand;
+    case kOpDivide:
+      return running / operand;
+    default:
+      return running;
+  }
+}
+
+long double Evaluate(std::uint32_t descriptor, const NumberOperand* operands, int count,
+                     const std::uint64_t* xmm) {
+  int used = 1;
+  for (int k = kMaxNumberOperands - 1; k > 0; --k) {
+    if (((descriptor >> (6 * k)) & 0x3F) != 0) {
+      used = k + 1;
+      break;
+    }
+  }
+  if (count < used) used = count;
+  if (used <= 0) return 0;
+  long double running = ReadOperand(operands[0].word, (descriptor >> 3) & 7, xmm);
+  if ((descriptor & kNegateFirst) != 0) running = -running;
+  for (int k = 1; k < used; ++k) {
+    const std::uint32_t group = (descriptor >> (6 * k)) & 0x3F;
+    const std::uint32_t operation = group & 7;
+    if (operation < kOpAdd || operation > kOpDivide) continue;
+    running = Combine(running, ReadOperand(operands[k].word, group >> 3, xmm), operation);
+  }
+  return running;
+}
+
+// A format text inside the part of the area that the result will overwrite
+// is copied away first.
+char g_formatCopy[kTempTextMaxBytes];
+
+const char* KeepFormatApart(const char* text, std::uint32_t length, const char* output) {
+  if (text + length <= output || text >= output + kTempTextMaxBytes) return text;
+  if (length >= kTempTextMaxBytes) FatalError(kErrorBuffer, nullptr);
+  std::memmove(g_formatCopy, text, length);
+  return g_formatCopy;
+}
+
+// Widens the bytes from text to end (its terminator included) to 16-bit
+// characters in place, from the end backward; returns the new terminator.
+char* Widen(char* text, char* end) {
+  const std::size_t count = static_cast<std::size_t>(end - text);
+  for (std::size_t i = count + 1; i-- > 0;) {
+    text[2 * i + 1] = 0;
+    text[2 * i] = text[i];
+  }
+  return text + 2 * count;
+}
+
+}  // namespace
+
+NumberOperand FloatOperand(float value) {
+  std::uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return {bits};
+}
+
+namespace {
+
+std::uint64_t g_xmmAtEntry[8];
+
+char* FormatNumberWithRegisters(StringArg format, std::uint32_t descriptor,
+                                const NumberOperand* operands, int count,
+                                const std::uint64_t* xmm) {
+  int mode = 0;
+  const char* text = nullptr;
+  std::uint32_t textLength = 0;
+  if (format == kFormatSigned) {
+    mode = 1;
+  } else if (format == kFormatUnsigned) {
+    mode = -1;
+  } else if (format != kFormatFloating) {
+    const TextView view = ResolveString(format);
+    text = view.text;
+    textLength = static_cast<std::uint32_t>(view.length);
+    text = KeepFormatApart(text, textLength, TempTextBegin());
+  }
+  const FormatParts parts = ReadFormat(text, text + textLength, g_defaultPrecision, mode);
+
+  if (!PowersOfTenBuilt()) {
+    const std::uint16_t callers = FpuControlWord();
+    BuildPowersOfTen();
+    LoadControlWord(callers);
+  }
+  SetFpuControl(kFpuRoundDown);
+  char number[kNumberTextCapacity];
+  const long double value = Evaluate(descriptor, operands, count, xmm);
+  char* const numberEnd = AppendNumber(number, value, parts.mode, parts.digits);
+  SetFpuControl(0);
+
+  const std::uint32_t numberLength = static_cast<std::uint32_t>(numberEnd - number);
+  const std::uint64_t narrowBytes = std::uint64_t{EscapedLength(parts.prefix, parts.prefixEnd)} +
+                                    numberLength + EscapedLength(parts.suffix, parts.suffixEnd) + 1;
+  const bool wide = (descriptor & kWideResult) != 0;
+  const std::uint64_t bytes = wide ? 2 * narrowBytes : narrowBytes;
+  char* const start = TempTextReserve(
+      bytes > kTempTextMaxBytes ? kTempTextMaxBytes + 1 : static_cast<std::uint32_t>(bytes));
+  char* out = CopyEscaped(start, parts.prefix, parts.prefixEnd);
+  std::memcpy(out, number, numberLength);
+  out = CopyEscaped(out + numberLength, parts.suffix, parts.suffixEnd);
+  *out = '\0';
+  if (wide) out = Widen(start, out);
+  return TempTextEnd(out, kSlotNext).text;
+}
+
+}  // namespace
+
+// Not instrumented by the sanitizers, and without stack objects, so that the
+// registers are saved before anything of ours can use them.
+__attribute__((noinline, no_sanitize_address, no_sanitize_undefined)) char* FormatNumberList(
+    StringArg format, std::uint32_t descriptor, const NumberOperand* operands, int count) {
+  SaveXmmLow(g_xmmAtEntry);
+  return FormatNumberWithRegisters(format, descriptor, operands, count, g_xmmAtEntry);
+}
+
+char* FormatExtended(StringArg format, long double value) {
+  return FormatNumber(format, OperandGroup(0, kOpFirst, kKindExtendedPtr),
+                      {ExtendedOperand(&value)});
+}
+
+void SetDefaultPrecision(int digits) {
+  g_defaultPrecision = digits < 1 ? 1 : digits > kMaxDigits ? kMaxDigits : digits;
+}
+
+int DefaultPrecision() {
+  return g_defaultPrecision;
+}
+
+// Division by ten is a multiplication by a fixed-point reciprocal: 2^67/10
+// rounded up while the value needs 64 bits, 2^35/10 rounded up once it fits
+// in 32.
+char* WriteDigits(std::uint64_t value, char* rightmost, const char* point) {
+  char* at = rightmost;
+  for (;;) {
+    if (at == point) *at-- = '.';
+    std::uint64_t quotient;
+    if ((value >> 32) != 0) {
+      quotient = MultiplyHigh(value, 0xCCCCCCCCCCCCCCCDull) >> 3;
+    } else {
+      quotient = (value * 0xCCCCCCCDull) >> 35;
+    }
+    *at-- = static_cast<char>('0' + (value - quotient * 10));
+    value = quotient;
+    if (value == 0) return at;
+  }
+}
+
+// ---- SSE register helpers ----------------------------------------------------------
+
+#define TW_XMM_CASE(n)                                                \
+  case n:                                                             \
+    __asm__ volatile("movq %%xmm" #n ", %0" : "=m"(value)::"memory"); \
+    break;
+
+std::uint64_t ReadXmmLow(int n) {
+  std::uint64_t value = 0;
+  switch (n) {
+    TW_XMM_CASE(0)
+    TW_XMM_CASE(1)
+    TW_XMM_CASE(2)
+    TW_XMM_CASE(3)
+    TW_XMM_CASE(4)
+    TW_XMM_CASE(5)
+    TW_XMM_CASE(6)
+    TW_XMM_CASE(7)
+    default:
+      break;
+  }
+  return value;
+}
+#undef TW_XMM_CASE
+
+// No clobbers are declared: the value is meant to stay in the register for
+// the caller (declaring xmm6 and xmm7 would make a Windows x64 epilogue
+// restore them).
+#define TW_XMM_CASE(n)                                             \
+  case n:                                                          \
+    __asm__ volatile("movq %0, %%xmm" #n ::"m"(value) : "memory"); \
+    break;
+
+void WriteXmmLow(int n, std::uint64_t value) {
+  switch (n) {
+    TW_XMM_CASE(0)
+    TW_XMM_CASE(1)
+    TW_XMM_CASE(2)
+    TW_XMM_CASE(3)
+    TW_XMM_CASE(4)
+    TW_XMM_CASE(5)
+    TW_XMM_CASE(6)
+    TW_XMM_CASE(7)
+    default:
+      break;
+  }
+}
+#undef TW_XMM_CASE
+
+void SaveXmmLow(std::uint64_t* slots) {
+  __asm__ volatile(
+      "movq %%xmm0, 0(%0)\n\t"
+      "movq %%xmm1, 8(%0)\n\t"
+      "movq %%xmm2, 16(%0)\n\t"
+      "movq %%xmm3, 24(%0)\n\t"
+      "movq %%xmm4, 32(%0)\n\t"
+      "movq %%xmm5, 40(%0)\n\t"
+      "movq %%xmm6, 48(%0)\n\t"
+      "movq %%xmm7, 56(%0)" ::"r"(slots)
+      : "memory");
+}
+
+void SaveXmmBank(XmmBank* bank) {
+  __asm__ volatile(
+      "movdqa %%xmm0, 0(%0)\n\t"
+      "movdqa %%xmm1, 16(%0)\n\t"
+      "movdqa %%xmm2, 32(%0)\n\t"
+      "movdqa %%xmm3, 48(%0)\n\t"
+      "movdqa %%xmm4, 64(%0)\n\t"
+      "movdqa %%xmm5, 80(%0)\n\t"
+      "movdqa %%xmm6, 96(%0)\n\t"
+      "movdqa %%xmm7, 112(%0)" ::"r"(bank->bytes)
+      : "memory");
+}
+
+// No clobbers, as for WriteXmmLow: the values are for the caller.
+void LoadXmmBank(const XmmBank* bank) {
+  __asm__ volatile(
+      "movdqa 0(%0), %%xmm0\n\t"
+      "movdqa 16(%0), %%xmm1\n\t"
+      "movdqa 32(%0), %%xmm2\n\t"
+      "movdqa 48(%0), %%xmm3\n\t"
+      "movdqa 64(%0), %%xmm4\n\t"
+      "movdqa 80(%0), %%xmm5\n\t"
+      "movdqa 96(%0), %%xmm6\n\t"
+      "movdqa 112(%0), %%xmm7" ::"r"(bank->bytes)
+      : "memory");
+}
+
+}  // namespace tw
