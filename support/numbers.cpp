@@ -29,8 +29,8 @@ constexpr std::uint32_t kFpuRoundDown = 7;  // 64-bit significand, toward minus 
 
 int g_defaultPrecision = 7;
 
-// A format text taken apart: literal text before and after the spec, and
-// what the spec chose.
+// A format text taken apart: literal text before and after the format code, and
+// what the format code chose.
 struct FormatParts {
   const char* prefix;
   const char* prefixEnd;
@@ -69,7 +69,7 @@ int PrecisionOf(char c) {
   return c <= '9' ? c - '0' : c - 55;
 }
 
-// Finds the spec: "%" followed by a character above space (compared as a
+// Finds the format code: "%" followed by a character above space (compared as a
 // signed byte). A "%" followed by anything else is literal text.
 FormatParts ReadFormat(const char* text, const char* end, int digits, int mode) {
   FormatParts parts = {text, end, end, end, digits, mode};

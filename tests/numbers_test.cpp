@@ -54,7 +54,7 @@ std::string FormatDouble(double value, tw::StringArg format = tw::kFormatFloatin
   return tw::FormatNumber(format, kOneDouble, {tw::DoubleOperand(&value)});
 }
 
-// The spec character for a precision of digits (1 to 19).
+// The format code character for a precision of digits (1 to 19).
 char PrecisionCharacter(int digits) {
   return static_cast<char>(digits <= 9 ? '0' + digits : 55 + digits);
 }
@@ -130,14 +130,14 @@ TEST(FormatNumber, FormatStrings) {
   EXPECT_EQ(FormatDouble(3.14159, Arg("%Ax")), "3.141590000");  // "A" is 10
   EXPECT_EQ(FormatDouble(0.25, Arg("%J?")), "0.2500000000000000000");
   EXPECT_EQ(FormatDouble(1.25, Arg("%2\\n|")), "1.2n|");  // the unexamined character is skipped
-  // Left to us: no spec puts the number after the whole text; a precision
+  // Left to us: no format code puts the number after the whole text; a precision
   // character at the end puts it after the prefix.
   EXPECT_EQ(FormatDouble(1.5, Arg("Sum = ")), "Sum = 1.500000");
   EXPECT_EQ(FormatDouble(1.5, Arg("Sum = %3")), "Sum = 1.50");
   EXPECT_EQ(FormatDouble(1.5, Arg("Sum %")), "Sum %1.500000");
   EXPECT_EQ(FormatDouble(1.5, Arg("")), "1.500000");
   EXPECT_EQ(FormatDouble(1.5, Arg("a\\")), "a\\1.500000");
-  EXPECT_EQ(FormatDouble(2.5, Arg("%1f%2f")), "2.0%2f");  // only the first spec counts
+  EXPECT_EQ(FormatDouble(2.5, Arg("%1f%2f")), "2.0%2f");  // only the first format code counts
 }
 
 TEST(FormatNumber, FormatFromTheNewestResultOrTheTextTable) {
@@ -146,7 +146,7 @@ TEST(FormatNumber, FormatFromTheNewestResultOrTheTextTable) {
   // A view that is not NUL-terminated: only its length is read.
   tw::TextMid(Arg("x%3fyz"), 3, 2);
   EXPECT_EQ(FormatDouble(3.14159, tw::kFormatNewestResult), "3.14");
-  EXPECT_EQ(FormatDouble(1.5, tw::kTextTab), "\t1.500000");  // a table code, no spec
+  EXPECT_EQ(FormatDouble(1.5, tw::kTextTab), "\t1.500000");  // a table code, no format code
 }
 
 TEST(FormatNumber, IntegerSelectors) {
