@@ -25,6 +25,11 @@ def human(size):
     return f"{size} B"
 
 
+def ratio_cells(ours, by_impl, peers):
+    """Our rate over each peer's, or "-" where the peer has no result."""
+    return [f"{ours / by_impl[peer]:.2f}" if by_impl.get(peer) else "-" for peer in peers]
+
+
 def main(source, target):
     with open(source) as f:
         data = json.load(f)
@@ -75,9 +80,7 @@ def main(source, target):
                 continue
             row = [human(args[0])] + ([args[1]] if len(args) > 1 else [])
             row.append(f"{ours / 1e6:,.0f}")
-            for peer in peers:
-                rate = by_impl.get(peer)
-                row.append(f"{ours / rate:.2f}" if rate else "-")
+            row += ratio_cells(ours, by_impl, peers)
             lines.append("| " + " | ".join(row) + " |")
         lines.append("")
     if item_rates:
@@ -94,10 +97,7 @@ def main(source, target):
             ours = by_impl.get("ours")
             if ours is None:
                 continue
-            row = [label, f"{ours / 1e6:,.1f}"]
-            for peer in peers:
-                rate = by_impl.get(peer)
-                row.append(f"{ours / rate:.2f}" if rate else "-")
+            row = [label, f"{ours / 1e6:,.1f}"] + ratio_cells(ours, by_impl, peers)
             lines.append("| " + " | ".join(row) + " |")
         lines.append("")
     with open(target, "w") as f:
