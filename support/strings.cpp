@@ -259,21 +259,32 @@ void AppendWord(RecordWriter* writer, DeferredWord word) {
   writer->at += sizeof word;
 }
 
+// The next match of find in text at or after from, or nullptr. Without whole
+// words the search runs over the rest of the source only, so that a long
+// source with many matches is not measured again for each of them; a whole
+// word needs the byte before it, so then the search runs over the whole
+// source.
+const char* NextMatch(const TextView& text, const char* from, const TextView& find,
+                      std::uint32_t mode) {
+  const std::int32_t offset = static_cast<std::int32_t>(from - text.text);
+  const FindResult found = (mode & kFindWholeWord) != 0
+                               ? TextFindView(offset + 1, text, find, mode)
+                               : TextFindView(1, TextView{from, text.length - offset}, find, mode);
+  return found.position == 0 ? nullptr : static_cast<const char*>(found.address);
+}
+
 // The substitution produced at once (into the side buffer, then the area),
 // for when its record would overwrite its own texts.
 ResultSlotRecord* SubstituteNow(const TextView& text, const TextView& find, const TextView& put,
                                 std::uint32_t mode, std::uint32_t limit) {
   Output out = {g_producedText, kLongestTempText};
   const char* position = text.text;
-  std::uint32_t matches = 0;
-  for (std::int32_t start = 1; limit == 0 || matches < limit; ++matches) {
-    const FindResult found = TextFindView(start, text, find, mode);
-    if (found.position == 0) break;
-    const char* match = static_cast<const char*>(found.address);
+  for (std::uint32_t matches = 0; limit == 0 || matches < limit; ++matches) {
+    const char* match = NextMatch(text, position, find, mode);
+    if (match == nullptr) break;
     PutBetween(&out, position, match);
     Put(&out, put.text, static_cast<std::size_t>(put.length));
     position = match + find.length;
-    start = found.position + find.length;
   }
   PutBetween(&out, position, text.text + text.length);
   const std::uint32_t length = static_cast<std::uint32_t>(out.at - g_producedText);
@@ -488,15 +499,14 @@ ResultSlotRecord* TextSubstitute(StringArg source, StringArg pattern, StringArg 
   AppendWord(&writer, AddressWord(put.text));
   AppendWord(&writer, find.length);
   AppendWord(&writer, AddressWord(text.text));
-  std::uint32_t matches = 0;
-  for (std::int32_t start = 1; limit == 0 || matches < limit;) {
-    const FindResult found = TextFindView(start, text, find, mode);
-    if (found.position == 0) break;
+  const char* position = text.text;
+  for (std::uint32_t matches = 0; limit == 0 || matches < limit; ++matches) {
+    const char* match = NextMatch(text, position, find, mode);
+    if (match == nullptr) break;
     produced += step;
     if (produced > kLongestTempText) FatalError(kErrorBuffer, nullptr);
-    AppendWord(&writer, AddressWord(found.address));
-    ++matches;
-    start = found.position + find.length;
+    AppendWord(&writer, AddressWord(match));
+    position = match + find.length;
   }
   AppendWord(&writer, AddressWord(text.text + text.length));
   AppendWord(&writer, 0);
