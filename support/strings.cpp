@@ -55,11 +55,13 @@ TextView ViewOfPair(std::uintptr_t address, std::int32_t length) {
   return {reinterpret_cast<const char*>(address), length < 0 ? -length : length};
 }
 
+// The number (1 to 15) of a slot of the ring; 0 for any other record.
 int SlotNumber(const ResultSlotRecord* slot) {
-  for (int n = 1; n <= kResultSlotCount; ++n) {
-    if (slot == &g_ring.slots[n]) return n;
-  }
-  return 0;
+  const auto at = reinterpret_cast<std::uintptr_t>(slot);
+  const auto first = reinterpret_cast<std::uintptr_t>(&g_ring.slots[1]);
+  if (at < first || (at - first) % sizeof *slot != 0) return 0;
+  const std::uintptr_t n = (at - first) / sizeof *slot + 1;
+  return n <= kResultSlotCount ? static_cast<int>(n) : 0;
 }
 
 // The slot a string argument names (127 or codes 11 to 25), else nullptr.

@@ -529,6 +529,22 @@ TEST(DeferredResult, ZeroBuffersReadAsText) {
   }
 }
 
+// The record keeps the replacement's address; a replacement that has grown
+// since cannot make a copy of the result's length overflow.
+TEST(DeferredResult, ATextThatChangedSinceCannotOverrunTheCopy) {
+  static char replacement[8] = "ab";
+  tw::ResultSlotRecord* slot =
+      tw::TextSubstitute(tw::Arg("x-x"), tw::Arg("-"), tw::Arg(replacement), 0);
+  EXPECT_EQ(slot->length, 4);
+  std::strcpy(replacement, "abcdefg");
+  EXPECT_STREQ(tw::ResultPersist(), "xabc");
+  char out[6] = "-----";
+  tw::TextSubstitute(tw::Arg("x-x"), tw::Arg("-"), tw::Arg("ab"), 0);
+  const void* record = tw::ResultDeferredRecord(tw::ResultSlot(tw::kSlotCurrent));
+  EXPECT_EQ(tw::DeferredMaterialiseWithin(record, out, 3), out + 3);
+  EXPECT_STREQ(out, "xab--");
+}
+
 TEST(DeferredResult, AnOverwrittenRecordLeavesAnEmptyText) {
   tw::TempTextReset();
   tw::ResultSlotRecord* zero = tw::NewZeroText(10);  // at the area's start
