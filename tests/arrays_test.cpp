@@ -25,6 +25,7 @@
 #include "tools/capture.h"
 #include "tools/child.h"
 #include "tools/xmm_call.h"
+#include "trace/msgbox.h"
 #include "trace/text.h"
 
 namespace {
@@ -699,6 +700,24 @@ TEST_F(Arrays, RecordArraysCopyRecordsAndWriteThemToAFileSlot) {
   tw::ArrayErase(4);  // erases a record array as well
   EXPECT_EQ(tw::ArrayTableEntry(4), tw::kArrayErased);
   EXPECT_EQ(tw::PooledBlockCount(), pooled);
+}
+
+int g_systemBoxes = 0;
+
+int CountSystemBox(const char*, const char* caption, UINT) {
+  if (caption == nullptr) ++g_systemBoxes;  // the system-call box has no caption
+  return IDOK;
+}
+
+TEST_F(Arrays, RecordWriteToAClosedSlotShowsTheFailure) {
+  tw::RecordArrayCreate(4, 4, 1);
+  tw::FileClose(5);
+  g_systemBoxes = 0;
+  tw::SetMessageBoxFunction(CountSystemBox);
+  tw::RecordCopy(tw::RecordFileRequest(5, 0), 0, 4);
+  tw::SetMessageBoxFunction(nullptr);
+  EXPECT_EQ(g_systemBoxes, 1);
+  tw::RecordArrayErase(4);
 }
 
 // ---- The pool ----
