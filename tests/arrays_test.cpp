@@ -651,6 +651,8 @@ TEST_F(Arrays, SwapExchangesTheTableEntries) {
   EXPECT_EQ(tw::ArrayTableEntry(1), record);
   EXPECT_NE(tw::RecordArrayHeadOf(1), nullptr) << "the kind travels with the entry";
   EXPECT_EQ(Text(tw::ArrayElement(2, 0)), "first");
+  tw::ArrayCreate(3, 0);
+  tw::ArrayErase(3);
   tw::ArraySwap(3, 2);
   EXPECT_EQ(tw::ArrayHeaderOf(3), first);
   EXPECT_EQ(tw::ArrayTableEntry(2), tw::kArrayErased);
