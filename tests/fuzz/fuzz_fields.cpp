@@ -63,8 +63,9 @@ void CheckField(int element, int fieldNumber, std::int32_t shape, const std::str
   const std::optional<std::string> expected = ReferenceField(text, shape, fieldNumber);
   std::string wanted = expected.value_or("");
   if (wanted.size() > tw::kFieldAreaSize - 1) wanted.resize(tw::kFieldAreaSize - 1);
-  const tw::ElementText got = tw::ArrayElement(
-      1, tw::TwoPartIndex(static_cast<std::uint32_t>(element), static_cast<std::uint32_t>(fieldNumber)));
+  const tw::ElementText got =
+      tw::ArrayElement(1, tw::TwoPartIndex(static_cast<std::uint32_t>(element),
+                                           static_cast<std::uint32_t>(fieldNumber)));
   const std::string detail = tw_fuzz::Escaped(text) + " shape " + std::to_string(shape) +
                              " field " + std::to_string(fieldNumber);
   TW_FUZZ_CHECK(got.length >= 0 && got.length < tw::kFieldAreaSize, detail);
@@ -96,7 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       (selector & 1) != 0 ? tw::kShapeTabFields : tw::kShapeCommaFields - (selector >> 1);
   const int fieldNumber = in.Byte();
   const std::uint32_t anyIndex = in.Word();
-  std::string text = in.Rest();
+  // Static: a fatal error jumps back over this frame, which must hold no
+  // object that owns memory.
+  static std::string text;
+  text = in.Rest();
   if (text.size() > tw_fuzz::kGuardedTextLimit) text.resize(tw_fuzz::kGuardedTextLimit);
 
   tw::ArrayHeader* header = tw::ArrayCreate(1, 1);
