@@ -2,6 +2,8 @@
 #include "trace/text.h"
 
 #include "compat/win32.h"
+#include "trace/kernels.h"
+#include "trace/text_avx2.h"
 
 #include <emmintrin.h>
 
@@ -63,13 +65,11 @@ __attribute__((no_sanitize("address"))) inline unsigned ZeroMask(const char* blo
       _mm_load_si128(reinterpret_cast<const __m128i*>(block)), _mm_setzero_si128())));
 }
 
-}  // namespace
-
 // Reading whole aligned blocks may pass the end of the text's object, never
 // the page: the sanitizer is told that this is intended. After the first
 // block, blocks are tested one at a time up to a 64-byte boundary and then
 // four at a time; four aligned blocks of one 64-byte line share a page.
-__attribute__((no_sanitize("address"))) std::uint32_t TextLengthSse2(const char* text) {
+__attribute__((no_sanitize("address"))) std::uint32_t TextLengthSse2Kernel(const char* text) {
   const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(text);
   const char* block = reinterpret_cast<const char*>(address & ~std::uintptr_t{15});
   unsigned mask = ZeroMask(block) >> (address & 15);
@@ -100,7 +100,7 @@ __attribute__((no_sanitize("address"))) std::uint32_t TextLengthSse2(const char*
   }
 }
 
-__attribute__((no_sanitize("address"))) std::uint32_t TextLength(const char* text) {
+__attribute__((no_sanitize("address"))) std::uint32_t TextLengthWords(const char* text) {
   const char* p = text;
   while ((reinterpret_cast<std::uintptr_t>(p) & 3) != 0) {
     if (*p == '\0') return static_cast<std::uint32_t>(p - text);
@@ -116,6 +116,24 @@ __attribute__((no_sanitize("address"))) std::uint32_t TextLength(const char* tex
              static_cast<std::uint32_t>(__builtin_ctz(marks) / 8);
     }
   }
+}
+
+}  // namespace
+
+// The dispatch place of the text lengths: the AVX2 kernel where the library
+// chose it, else the routine's own SSE2 or word form.
+std::uint32_t TextLengthSse2(const char* text) {
+#if defined(__x86_64__)
+  if (UseAvx2Kernels()) return TextLengthAvx2(text);
+#endif
+  return TextLengthSse2Kernel(text);
+}
+
+std::uint32_t TextLength(const char* text) {
+#if defined(__x86_64__)
+  if (UseAvx2Kernels()) return TextLengthAvx2(text);
+#endif
+  return TextLengthWords(text);
 }
 
 char* TextCopy(char* destination, const char* source, std::int32_t count) {

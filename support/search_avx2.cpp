@@ -1,0 +1,177 @@
+// AVX2 kernels of forward text search and text comparison: the SSE2 kernels'
+// walks with 32-byte blocks, and for needles of 3 to 256 bytes a filter on the
+// needle's first and last bytes instead of its first two. Compiled for AVX2 by
+// target attributes only; the functions keep their vectors in registers (Win64
+// does not align the stack for 32-byte spills).
+#include "support/search_kernels.h"
+
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+namespace tw::search_kernels {
+
+namespace {
+
+constexpr unsigned char kFoldBit = 32;
+// Needles up to this length are filtered on their first and last bytes.
+constexpr std::size_t kWidestFilter = 256;
+
+#define TW_AVX2 __attribute__((target("avx2"), no_sanitize("address"), always_inline)) inline
+
+TW_AVX2 __m256i Load32(const unsigned char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+TW_AVX2 unsigned Mask32(__m256i lanes) {
+  return static_cast<unsigned>(_mm256_movemask_epi8(lanes));
+}
+
+// The pair test of one position, as the SSE2 kernel makes it next to a page
+// boundary.
+inline bool PairMatches(Bytes hay, std::size_t p, const ByteNeedle& needle) {
+  const unsigned char second = hay[p + 1];
+  return (hay[p] | needle.firstFold) == (needle.text[0] | needle.firstFold) && second != 0 &&
+         (second | needle.restFold) == (needle.text[1] | needle.restFold);
+}
+
+// Lanes that are zero where the folded bytes of x and y differ or either text
+// ends (a zero byte), and non-zero elsewhere.
+TW_AVX2 __m256i LiveLanes(Bytes x, Bytes y, __m256i fold) {
+  const __m256i bx = Load32(x);
+  const __m256i by = Load32(y);
+  const __m256i same = _mm256_cmpeq_epi8(_mm256_or_si256(bx, fold), _mm256_or_si256(by, fold));
+  return _mm256_min_epu8(_mm256_min_epu8(same, bx), by);
+}
+
+TW_AVX2 unsigned StopMask(__m256i live) {
+  return Mask32(_mm256_cmpeq_epi8(live, _mm256_setzero_si256()));
+}
+
+}  // namespace
+
+// Each block of 32 positions p tests the needle's first byte at p and a
+// second byte at p + spread: its last byte (spread = length - 1) when the
+// block reaching that far stays within the page of p, else its second byte.
+// A position whose first and tested byte agree is a candidate for VerifyAt.
+// A candidate whose span holds the haystack's end (a zero, or the limit)
+// ends the search: no later position can hold a match either, and every
+// earlier one has failed. Positions from the first zero of the block on are
+// no candidates.
+__attribute__((target("avx2"), no_sanitize("address"))) std::ptrdiff_t FindForwardAvx2(
+    Bytes hay, std::size_t from, std::size_t end, const ByteNeedle& needle) {
+  if (end < 2) return kNotFound;
+  const std::size_t lastPair = end - 1;  // candidates start before this index
+  const std::size_t wideSpread =
+      needle.length >= 3 && needle.length <= kWidestFilter ? needle.length - 1 : 1;
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i fold0 = _mm256_set1_epi8(static_cast<char>(needle.firstFold));
+  const __m256i fold1 = _mm256_set1_epi8(static_cast<char>(needle.restFold));
+  const __m256i first = _mm256_set1_epi8(static_cast<char>(needle.text[0] | needle.firstFold));
+  const __m256i second = _mm256_set1_epi8(static_cast<char>(needle.text[1] | needle.restFold));
+  const __m256i last =
+      _mm256_set1_epi8(static_cast<char>(needle.text[wideSpread] | needle.restFold));
+  std::size_t p = from;
+  for (;;) {
+    if (p >= lastPair) return kNotFound;
+    if (!BlockFitsInPage(hay + p, 33)) {
+      if (hay[p] == 0) return kNotFound;
+      if (PairMatches(hay, p, needle)) {
+        const Verdict verdict = VerifyAt(hay, p, end, needle);
+        if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(p);
+        if (verdict == Verdict::HaystackEnds) return kNotFound;
+      }
+      ++p;
+      continue;
+    }
+    const bool wide = BlockFitsInPage(hay + p, wideSpread + 32);
+    const __m256i b0 = Load32(hay + p);
+    const __m256i b1 = wide ? Load32(hay + p + wideSpread) : Load32(hay + p + 1);
+    const unsigned zeros0 = Mask32(_mm256_cmpeq_epi8(b0, zero));
+    const __m256i match =
+        _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(b0, fold0), first),
+                         _mm256_cmpeq_epi8(_mm256_or_si256(b1, fold1), wide ? last : second));
+    unsigned candidates = Mask32(match);
+    if (zeros0 != 0) candidates &= (1u << __builtin_ctz(zeros0)) - 1;
+    const bool lastBlock = zeros0 != 0 || lastPair - p <= 32;
+    if (lastPair - p < 32) candidates &= (1u << (lastPair - p)) - 1;
+    while (candidates != 0) {
+      const std::size_t q = p + static_cast<std::size_t>(__builtin_ctz(candidates));
+      const Verdict verdict = VerifyAt(hay, q, end, needle);
+      if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(q);
+      if (verdict == Verdict::HaystackEnds) return kNotFound;
+      candidates &= candidates - 1;
+    }
+    if (lastBlock) return kNotFound;
+    p += 32;
+  }
+}
+
+// One block first (short texts end there), then four blocks at a time while
+// 128 bytes of both texts lie within their pages, one block while 32 do, and
+// single bytes next to a page boundary.
+__attribute__((target("avx2"), no_sanitize("address"))) CompareResult TextCompareAvx2(
+    const char* a, const char* b, std::int32_t mode) {
+  Bytes x = reinterpret_cast<Bytes>(a);
+  Bytes y = reinterpret_cast<Bytes>(b);
+  const unsigned char fold = mode != 0 ? kFoldBit : 0;
+  const __m256i foldMask = _mm256_set1_epi8(static_cast<char>(fold));
+  std::size_t p = 0;
+  if (BlockFitsInPage(x, 32) && BlockFitsInPage(y, 32)) {
+    const unsigned stop = StopMask(LiveLanes(x, y, foldMask));
+    if (stop != 0) {
+      p = static_cast<std::size_t>(__builtin_ctz(stop));
+      return {static_cast<std::int32_t>(x[p]) - static_cast<std::int32_t>(y[p]),
+              static_cast<std::int32_t>(p)};
+    }
+    p = 32;
+  }
+  for (;;) {
+    if (BlockFitsInPage(x + p, 128) && BlockFitsInPage(y + p, 128)) {
+      const __m256i live0 = LiveLanes(x + p, y + p, foldMask);
+      const __m256i live1 = LiveLanes(x + p + 32, y + p + 32, foldMask);
+      const __m256i live2 = LiveLanes(x + p + 64, y + p + 64, foldMask);
+      const __m256i live3 = LiveLanes(x + p + 96, y + p + 96, foldMask);
+      const __m256i all =
+          _mm256_min_epu8(_mm256_min_epu8(live0, live1), _mm256_min_epu8(live2, live3));
+      if (StopMask(all) == 0) {
+        p += 128;
+        continue;
+      }
+      unsigned stop = StopMask(live0);
+      if (stop == 0) {
+        p += 32;
+        stop = StopMask(live1);
+      }
+      if (stop == 0) {
+        p += 32;
+        stop = StopMask(live2);
+      }
+      if (stop == 0) {
+        p += 32;
+        stop = StopMask(live3);
+      }
+      p += static_cast<std::size_t>(__builtin_ctz(stop));
+      break;
+    }
+    if (BlockFitsInPage(x + p, 32) && BlockFitsInPage(y + p, 32)) {
+      const unsigned stop = StopMask(LiveLanes(x + p, y + p, foldMask));
+      if (stop == 0) {
+        p += 32;
+        continue;
+      }
+      p += static_cast<std::size_t>(__builtin_ctz(stop));
+      break;
+    }
+    if (x[p] == 0 || y[p] == 0 || (x[p] | fold) != (y[p] | fold)) break;
+    ++p;
+  }
+  return {static_cast<std::int32_t>(x[p]) - static_cast<std::int32_t>(y[p]),
+          static_cast<std::int32_t>(p)};
+}
+
+#undef TW_AVX2
+
+}  // namespace tw::search_kernels
+
+#endif
