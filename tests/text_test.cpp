@@ -14,6 +14,7 @@
 #include "tools/capture.h"
 #include "tools/guarded_page.h"
 #include "tools/kernels.h"
+#include "tools/xmm_call.h"
 
 namespace {
 
@@ -91,6 +92,21 @@ TEST_P(TextLengthSse2, HighBytesAreNotTerminators) {
   std::memset(text, 0x80, sizeof text);
   text[33] = '\0';
   EXPECT_EQ(tw::TextLengthSse2(text + 1), 32u);
+}
+
+// The routine promises to leave xmm0 as it found it, whichever kernel runs.
+TEST_P(TextLengthSse2, KeepsXmm0) {
+  for (const char* text :
+       {"", "short", "a text longer than one block of thirty-two bytes, and more"}) {
+    const std::uintptr_t args[4] = {reinterpret_cast<std::uintptr_t>(text), 0, 0, 0};
+    std::uint64_t in[8];
+    std::uint64_t out[8] = {};
+    for (int i = 0; i < 8; ++i) in[i] = 0x0123456789ABCDEFull + 0x1111111111111111ull * i;
+    const std::uint64_t length =
+        tw_test::CallWithXmm(reinterpret_cast<const void*>(&tw::TextLengthSse2), args, in, out);
+    EXPECT_EQ(static_cast<std::uint32_t>(length), std::strlen(text));
+    EXPECT_EQ(out[0], in[0]) << "xmm0 changed for '" << text << "'";
+  }
 }
 
 TEST_P(TextLength, EveryAlignmentAndLengthAndByteValue) {
