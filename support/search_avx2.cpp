@@ -1,6 +1,7 @@
 // AVX2 kernels of forward text search and text comparison: the SSE2 kernels'
-// walks with 32-byte blocks, and for needles of 3 to 256 bytes a filter on the
-// needle's first and last bytes instead of its first two. Compiled for AVX2 by
+// walks with 32-byte blocks; the search's filter also tests the last byte of
+// needles of 3 to 256 bytes, and needles of up to 32 bytes are checked in one
+// compare. Compiled for AVX2 by
 // target attributes only; the functions keep their vectors in registers (Win64
 // does not align the stack for 32-byte spills).
 #include "support/search_kernels.h"
@@ -14,7 +15,7 @@ namespace tw::search_kernels {
 namespace {
 
 constexpr unsigned char kFoldBit = 32;
-// Needles up to this length are filtered on their first and last bytes.
+// Needles up to this length are filtered on their last byte too.
 constexpr std::size_t kWidestFilter = 256;
 
 #define TW_AVX2 __attribute__((target("avx2"), no_sanitize("address"), always_inline)) inline
@@ -50,27 +51,59 @@ TW_AVX2 unsigned StopMask(__m256i live) {
 
 }  // namespace
 
-// Each block of 32 positions p tests the needle's first byte at p and a
-// second byte at p + spread: its last byte (spread = length - 1) when the
-// block reaching that far stays within the page of p, else its second byte.
-// A position whose first and tested byte agree is a candidate for VerifyAt.
-// A candidate whose span holds the haystack's end (a zero, or the limit)
-// ends the search: no later position can hold a match either, and every
-// earlier one has failed. Positions from the first zero of the block on are
-// no candidates.
+// Needles of up to 32 bytes, when both 32-byte blocks lie within their pages
+// and the needle's span lies before the haystack's limit: VerifyAt's verdict
+// from one compare. The first lane that differs or holds the haystack's zero
+// decides, as VerifyAt's byte order would. False when the needle or the
+// blocks do not allow it.
+__attribute__((target("avx2"), no_sanitize("address"), always_inline)) inline bool VerifyInOneBlock(
+    Bytes hay, std::size_t q, std::size_t end, const ByteNeedle& needle, __m256i foldLanes,
+    Verdict& verdict) {
+  if (needle.length > 32 || q + needle.length > end || !BlockFitsInPage(hay + q, 32) ||
+      !BlockFitsInPage(needle.text, 32)) {
+    return false;
+  }
+  const __m256i h = Load32(hay + q);
+  const __m256i n = Load32(needle.text);
+  const unsigned span = needle.length == 32 ? ~0u : (1u << needle.length) - 1;
+  const unsigned differ =
+      ~Mask32(_mm256_cmpeq_epi8(_mm256_or_si256(h, foldLanes), _mm256_or_si256(n, foldLanes))) &
+      span;
+  const unsigned zeros = Mask32(_mm256_cmpeq_epi8(h, _mm256_setzero_si256())) & span;
+  const unsigned events = differ | zeros;
+  if (events != 0) {
+    verdict = (zeros & events & (0u - events)) != 0 ? Verdict::HaystackEnds : Verdict::Mismatch;
+    return true;
+  }
+  verdict = Verdict::Match;
+  if (needle.wholeWord && needle.text[0] > 32) {
+    const std::size_t after = q + needle.length;
+    if ((after < end && hay[after] > 64) || (q > 0 && hay[q - 1] > 64)) verdict = Verdict::Mismatch;
+  }
+  return true;
+}
+
+// Each block of 32 positions p tests the needle's first two bytes at p and
+// p + 1, and for needles of 3 to 256 bytes also its last byte at p + length -
+// 1 when the block reaching that far stays within the page of p. A position
+// whose tested bytes agree is a candidate to verify. A candidate whose span
+// holds the haystack's end (a zero, or the limit) ends the search: no later
+// position can hold a match either, and every earlier one has failed.
+// Positions from the first zero of the block on are no candidates.
 __attribute__((target("avx2"), no_sanitize("address"))) std::ptrdiff_t FindForwardAvx2(
     Bytes hay, std::size_t from, std::size_t end, const ByteNeedle& needle) {
   if (end < 2) return kNotFound;
   const std::size_t lastPair = end - 1;  // candidates start before this index
-  const std::size_t wideSpread =
-      needle.length >= 3 && needle.length <= kWidestFilter ? needle.length - 1 : 1;
+  const std::size_t lastOffset =
+      needle.length >= 3 && needle.length <= kWidestFilter ? needle.length - 1 : 0;
   const __m256i zero = _mm256_setzero_si256();
   const __m256i fold0 = _mm256_set1_epi8(static_cast<char>(needle.firstFold));
   const __m256i fold1 = _mm256_set1_epi8(static_cast<char>(needle.restFold));
+  const __m256i foldLanes = _mm256_insert_epi8(fold1, static_cast<char>(needle.firstFold), 0);
   const __m256i first = _mm256_set1_epi8(static_cast<char>(needle.text[0] | needle.firstFold));
   const __m256i second = _mm256_set1_epi8(static_cast<char>(needle.text[1] | needle.restFold));
   const __m256i last =
-      _mm256_set1_epi8(static_cast<char>(needle.text[wideSpread] | needle.restFold));
+      _mm256_set1_epi8(static_cast<char>(needle.text[lastOffset] | needle.restFold));
   std::size_t p = from;
   for (;;) {
     if (p >= lastPair) return kNotFound;
@@ -84,20 +117,25 @@ __attribute__((target("avx2"), no_sanitize("address"))) std::ptrdiff_t FindForwa
       ++p;
       continue;
     }
-    const bool wide = BlockFitsInPage(hay + p, wideSpread + 32);
     const __m256i b0 = Load32(hay + p);
-    const __m256i b1 = wide ? Load32(hay + p + wideSpread) : Load32(hay + p + 1);
+    const __m256i b1 = Load32(hay + p + 1);
     const unsigned zeros0 = Mask32(_mm256_cmpeq_epi8(b0, zero));
-    const __m256i match =
-        _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(b0, fold0), first),
-                         _mm256_cmpeq_epi8(_mm256_or_si256(b1, fold1), wide ? last : second));
+    __m256i match = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(b0, fold0), first),
+                                     _mm256_cmpeq_epi8(_mm256_or_si256(b1, fold1), second));
+    if (lastOffset != 0 && BlockFitsInPage(hay + p, lastOffset + 32)) {
+      const __m256i b2 = Load32(hay + p + lastOffset);
+      match = _mm256_and_si256(match, _mm256_cmpeq_epi8(_mm256_or_si256(b2, fold1), last));
+    }
     unsigned candidates = Mask32(match);
     if (zeros0 != 0) candidates &= (1u << __builtin_ctz(zeros0)) - 1;
     const bool lastBlock = zeros0 != 0 || lastPair - p <= 32;
     if (lastPair - p < 32) candidates &= (1u << (lastPair - p)) - 1;
     while (candidates != 0) {
       const std::size_t q = p + static_cast<std::size_t>(__builtin_ctz(candidates));
-      const Verdict verdict = VerifyAt(hay, q, end, needle);
+      Verdict verdict;
+      if (!VerifyInOneBlock(hay, q, end, needle, foldLanes, verdict)) {
+        verdict = VerifyAt(hay, q, end, needle);
+      }
       if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(q);
       if (verdict == Verdict::HaystackEnds) return kNotFound;
       candidates &= candidates - 1;
