@@ -117,6 +117,30 @@ __attribute__((target("avx2"), no_sanitize("address"))) std::ptrdiff_t FindForwa
       ++p;
       continue;
     }
+    // Two blocks without a candidate or a zero are passed in one step.
+    if (BlockFitsInPage(hay + p, (lastOffset != 0 ? lastOffset : 1) + 64)) {
+      const __m256i a0 = Load32(hay + p);
+      const __m256i c0 = Load32(hay + p + 32);
+      __m256i matchA =
+          _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(a0, fold0), first),
+                           _mm256_cmpeq_epi8(_mm256_or_si256(Load32(hay + p + 1), fold1), second));
+      __m256i matchC =
+          _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(c0, fold0), first),
+                           _mm256_cmpeq_epi8(_mm256_or_si256(Load32(hay + p + 33), fold1), second));
+      if (lastOffset != 0) {
+        matchA = _mm256_and_si256(
+            matchA, _mm256_cmpeq_epi8(_mm256_or_si256(Load32(hay + p + lastOffset), fold1), last));
+        matchC = _mm256_and_si256(
+            matchC,
+            _mm256_cmpeq_epi8(_mm256_or_si256(Load32(hay + p + 32 + lastOffset), fold1), last));
+      }
+      const __m256i stops = _mm256_or_si256(_mm256_or_si256(matchA, _mm256_cmpeq_epi8(a0, zero)),
+                                            _mm256_or_si256(matchC, _mm256_cmpeq_epi8(c0, zero)));
+      if (_mm256_testz_si256(stops, stops)) {
+        p += 64;
+        continue;
+      }
+    }
     const __m256i b0 = Load32(hay + p);
     const __m256i b1 = Load32(hay + p + 1);
     const unsigned zeros0 = Mask32(_mm256_cmpeq_epi8(b0, zero));
