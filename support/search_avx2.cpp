@@ -49,6 +49,15 @@ TW_AVX2 unsigned StopMask(__m256i live) {
   return Mask32(_mm256_cmpeq_epi8(live, _mm256_setzero_si256()));
 }
 
+// The same for 16 bytes, next to a page boundary.
+TW_AVX2 unsigned StopMask16(Bytes x, Bytes y, __m128i fold) {
+  const __m128i bx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
+  const __m128i by = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
+  const __m128i same = _mm_cmpeq_epi8(_mm_or_si128(bx, fold), _mm_or_si128(by, fold));
+  const __m128i live = _mm_min_epu8(_mm_min_epu8(same, bx), by);
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(live, _mm_setzero_si128())));
+}
+
 }  // namespace
 
 // Needles of up to 32 bytes, when both 32-byte blocks lie within their pages
@@ -107,7 +116,15 @@ __attribute__((target("avx2"), no_sanitize("address"))) std::ptrdiff_t FindForwa
   std::size_t p = from;
   for (;;) {
     if (p >= lastPair) return kNotFound;
-    if (!BlockFitsInPage(hay + p, 33)) {
+    // Next to the end of a page, the block that ends there, with the
+    // positions before p masked off (the bytes before p lie in the same page).
+    // The page's last position, whose pair crosses the boundary, goes alone.
+    Bytes block = hay + p;
+    std::size_t back = 0;  // positions of the block before p
+    unsigned fromP = ~0u;
+    const std::size_t room =
+        kPageSize - (reinterpret_cast<std::uintptr_t>(block) & (kPageSize - 1));
+    if (room == 1) {
       if (hay[p] == 0) return kNotFound;
       if (PairMatches(hay, p, needle)) {
         const Verdict verdict = VerifyAt(hay, p, end, needle);
@@ -117,8 +134,12 @@ __attribute__((target("avx2"), no_sanitize("address"))) std::ptrdiff_t FindForwa
       ++p;
       continue;
     }
-    // Two blocks without a candidate or a zero are passed in one step.
-    if (BlockFitsInPage(hay + p, (lastOffset != 0 ? lastOffset : 1) + 64)) {
+    if (room < 33) {
+      back = 33 - room;
+      block = reinterpret_cast<Bytes>(reinterpret_cast<std::uintptr_t>(block) - back);
+      fromP = ~0u << back;
+    } else if (BlockFitsInPage(block, (lastOffset != 0 ? lastOffset : 1) + 64)) {
+      // Two blocks without a candidate or a zero are passed in one step.
       const __m256i a0 = Load32(hay + p);
       const __m256i c0 = Load32(hay + p + 32);
       __m256i matchA =
@@ -141,21 +162,26 @@ __attribute__((target("avx2"), no_sanitize("address"))) std::ptrdiff_t FindForwa
         continue;
       }
     }
-    const __m256i b0 = Load32(hay + p);
-    const __m256i b1 = Load32(hay + p + 1);
-    const unsigned zeros0 = Mask32(_mm256_cmpeq_epi8(b0, zero));
+    // Unsigned arithmetic: base may lie before the haystack's first byte.
+    const std::size_t base = p - back;
+    const __m256i b0 = Load32(block);
+    const __m256i b1 = Load32(block + 1);
+    const unsigned zeros0 = Mask32(_mm256_cmpeq_epi8(b0, zero)) & fromP;
     __m256i match = _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(b0, fold0), first),
                                      _mm256_cmpeq_epi8(_mm256_or_si256(b1, fold1), second));
-    if (lastOffset != 0 && BlockFitsInPage(hay + p, lastOffset + 32)) {
-      const __m256i b2 = Load32(hay + p + lastOffset);
+    if (lastOffset != 0 && BlockFitsInPage(block, lastOffset + 32)) {
+      const __m256i b2 = Load32(block + lastOffset);
       match = _mm256_and_si256(match, _mm256_cmpeq_epi8(_mm256_or_si256(b2, fold1), last));
     }
-    unsigned candidates = Mask32(match);
+    unsigned candidates = Mask32(match) & fromP;
     if (zeros0 != 0) candidates &= (1u << __builtin_ctz(zeros0)) - 1;
-    const bool lastBlock = zeros0 != 0 || lastPair - p <= 32;
-    if (lastPair - p < 32) candidates &= (1u << (lastPair - p)) - 1;
+    // Positions from lastPair on are no candidates (lastPair may be near the
+    // top of the address range: compared with p, not with base).
+    const std::size_t remaining = lastPair - p;
+    const bool lastBlock = zeros0 != 0 || remaining <= 32 - back;
+    if (remaining < 32 - back) candidates &= (1u << (remaining + back)) - 1;
     while (candidates != 0) {
-      const std::size_t q = p + static_cast<std::size_t>(__builtin_ctz(candidates));
+      const std::size_t q = base + static_cast<std::size_t>(__builtin_ctz(candidates));
       Verdict verdict;
       if (!VerifyInOneBlock(hay, q, end, needle, foldLanes, verdict)) {
         verdict = VerifyAt(hay, q, end, needle);
@@ -165,13 +191,13 @@ __attribute__((target("avx2"), no_sanitize("address"))) std::ptrdiff_t FindForwa
       candidates &= candidates - 1;
     }
     if (lastBlock) return kNotFound;
-    p += 32;
+    p = base + 32;
   }
 }
 
 // One block first (short texts end there), then four blocks at a time while
-// 128 bytes of both texts lie within their pages, one block while 32 do, and
-// single bytes next to a page boundary.
+// 128 bytes of both texts lie within their pages, one block while 32 do, 16
+// bytes while 16 do, and single bytes next to a page boundary.
 __attribute__((target("avx2"), no_sanitize("address"))) CompareResult TextCompareAvx2(
     const char* a, const char* b, std::int32_t mode) {
   Bytes x = reinterpret_cast<Bytes>(a);
@@ -220,6 +246,15 @@ __attribute__((target("avx2"), no_sanitize("address"))) CompareResult TextCompar
       const unsigned stop = StopMask(LiveLanes(x + p, y + p, foldMask));
       if (stop == 0) {
         p += 32;
+        continue;
+      }
+      p += static_cast<std::size_t>(__builtin_ctz(stop));
+      break;
+    }
+    if (BlockFitsInPage(x + p, 16) && BlockFitsInPage(y + p, 16)) {
+      const unsigned stop = StopMask16(x + p, y + p, _mm256_castsi256_si128(foldMask));
+      if (stop == 0) {
+        p += 16;
         continue;
       }
       p += static_cast<std::size_t>(__builtin_ctz(stop));
