@@ -37,10 +37,13 @@ inline bool PairMatches(Bytes hay, std::size_t p, const ByteNeedle& needle) {
 }
 
 // Lanes that are zero where the folded bytes of x and y differ or either text
-// ends (a zero byte), and non-zero elsewhere.
+// ends (a zero byte), and non-zero elsewhere. Without folding, equal lanes
+// hold zero in y exactly where they do in x, so x alone marks the end.
+template <bool kFold>
 TW_AVX2 __m256i LiveLanes(Bytes x, Bytes y, __m256i fold) {
   const __m256i bx = Load32(x);
   const __m256i by = Load32(y);
+  if (!kFold) return _mm256_min_epu8(_mm256_cmpeq_epi8(bx, by), bx);
   const __m256i same = _mm256_cmpeq_epi8(_mm256_or_si256(bx, fold), _mm256_or_si256(by, fold));
   return _mm256_min_epu8(_mm256_min_epu8(same, bx), by);
 }
@@ -198,15 +201,17 @@ __attribute__((target("avx2"), no_sanitize("address"))) std::ptrdiff_t FindForwa
 // One block first (short texts end there), then four blocks at a time while
 // 128 bytes of both texts lie within their pages, one block while 32 do, 16
 // bytes while 16 do, and single bytes next to a page boundary.
-__attribute__((target("avx2"), no_sanitize("address"))) CompareResult TextCompareAvx2(
-    const char* a, const char* b, std::int32_t mode) {
+// The walk of TextCompareAvx2, with or without case folding.
+template <bool kFold>
+__attribute__((target("avx2"), no_sanitize("address"), always_inline)) inline CompareResult
+CompareWalk(const char* a, const char* b) {
   Bytes x = reinterpret_cast<Bytes>(a);
   Bytes y = reinterpret_cast<Bytes>(b);
-  const unsigned char fold = mode != 0 ? kFoldBit : 0;
+  const unsigned char fold = kFold ? kFoldBit : 0;
   const __m256i foldMask = _mm256_set1_epi8(static_cast<char>(fold));
   std::size_t p = 0;
   if (BlockFitsInPage(x, 32) && BlockFitsInPage(y, 32)) {
-    const unsigned stop = StopMask(LiveLanes(x, y, foldMask));
+    const unsigned stop = StopMask(LiveLanes<kFold>(x, y, foldMask));
     if (stop != 0) {
       p = static_cast<std::size_t>(__builtin_ctz(stop));
       return {static_cast<std::int32_t>(x[p]) - static_cast<std::int32_t>(y[p]),
@@ -216,10 +221,10 @@ __attribute__((target("avx2"), no_sanitize("address"))) CompareResult TextCompar
   }
   for (;;) {
     if (BlockFitsInPage(x + p, 128) && BlockFitsInPage(y + p, 128)) {
-      const __m256i live0 = LiveLanes(x + p, y + p, foldMask);
-      const __m256i live1 = LiveLanes(x + p + 32, y + p + 32, foldMask);
-      const __m256i live2 = LiveLanes(x + p + 64, y + p + 64, foldMask);
-      const __m256i live3 = LiveLanes(x + p + 96, y + p + 96, foldMask);
+      const __m256i live0 = LiveLanes<kFold>(x + p, y + p, foldMask);
+      const __m256i live1 = LiveLanes<kFold>(x + p + 32, y + p + 32, foldMask);
+      const __m256i live2 = LiveLanes<kFold>(x + p + 64, y + p + 64, foldMask);
+      const __m256i live3 = LiveLanes<kFold>(x + p + 96, y + p + 96, foldMask);
       const __m256i all =
           _mm256_min_epu8(_mm256_min_epu8(live0, live1), _mm256_min_epu8(live2, live3));
       if (StopMask(all) == 0) {
@@ -243,7 +248,7 @@ __attribute__((target("avx2"), no_sanitize("address"))) CompareResult TextCompar
       break;
     }
     if (BlockFitsInPage(x + p, 32) && BlockFitsInPage(y + p, 32)) {
-      const unsigned stop = StopMask(LiveLanes(x + p, y + p, foldMask));
+      const unsigned stop = StopMask(LiveLanes<kFold>(x + p, y + p, foldMask));
       if (stop == 0) {
         p += 32;
         continue;
@@ -265,6 +270,11 @@ __attribute__((target("avx2"), no_sanitize("address"))) CompareResult TextCompar
   }
   return {static_cast<std::int32_t>(x[p]) - static_cast<std::int32_t>(y[p]),
           static_cast<std::int32_t>(p)};
+}
+
+__attribute__((target("avx2"), no_sanitize("address"))) CompareResult TextCompareAvx2(
+    const char* a, const char* b, std::int32_t mode) {
+  return mode != 0 ? CompareWalk<true>(a, b) : CompareWalk<false>(a, b);
 }
 
 #undef TW_AVX2
