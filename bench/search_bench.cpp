@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "bench/bench_sizes.h"
 #include "support/search.h"
 
 namespace {
@@ -159,16 +160,16 @@ void SearchArgs(benchmark::internal::Benchmark* b) {
 
 }  // namespace
 
-BENCHMARK(Find_ours)->Apply(SearchArgs);
+TW_BENCH_PER_KERNEL(Find, Find_ours, SearchArgs);
 BENCHMARK(Find_strstr)->Apply(SearchArgs);
 BENCHMARK(Find_memmem)->Apply(SearchArgs);
 BENCHMARK(Find_string_view)->Apply(SearchArgs);
 BENCHMARK(Find_horspool)->Apply(SearchArgs);
-BENCHMARK(FindCase_ours)->Apply(SearchArgs);
+TW_BENCH_PER_KERNEL(FindCase, FindCase_ours, SearchArgs);
 BENCHMARK(FindCase_strcasestr)->Apply(SearchArgs);
-BENCHMARK(FindWord_ours)->Apply(SearchArgs);
+TW_BENCH_PER_KERNEL(FindWord, FindWord_ours, SearchArgs);
 BENCHMARK(FindWord_loop)->Apply(SearchArgs);
-BENCHMARK(Compare_ours)->Arg(16)->Arg(256)->Arg(4 << 10)->Arg(64 << 10)->Arg(16 << 20);
+TW_BENCH_PER_KERNEL(Compare, Compare_ours, tw_bench::Sizes);
 BENCHMARK(Compare_strcmp)->Arg(16)->Arg(256)->Arg(4 << 10)->Arg(64 << 10)->Arg(16 << 20);
-BENCHMARK(CompareCase_ours)->Arg(16)->Arg(256)->Arg(4 << 10)->Arg(64 << 10)->Arg(16 << 20);
+TW_BENCH_PER_KERNEL(CompareCase, CompareCase_ours, tw_bench::Sizes);
 BENCHMARK(CompareCase_strcasecmp)->Arg(16)->Arg(256)->Arg(4 << 10)->Arg(64 << 10)->Arg(16 << 20);

@@ -1,4 +1,5 @@
-// Text length: TextLengthSse2 and TextLength beside strlen and a byte loop.
+// Text length: TextLengthSse2 and TextLength (per kernel set) beside strlen and
+// a byte loop.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -44,10 +45,13 @@ void BenchLength(benchmark::State& state, Length length) {
 void TextLength_ours(benchmark::State& state) {
   BenchLength(state, tw::TextLengthSse2);
 }
-void TextLength_words(benchmark::State& state) {
+void TextLengthWords_ours(benchmark::State& state) {
   BenchLength(state, tw::TextLength);
 }
 void TextLength_strlen(benchmark::State& state) {
+  BenchLength(state, [](const char* text) { return std::strlen(text); });
+}
+void TextLengthWords_strlen(benchmark::State& state) {
   BenchLength(state, [](const char* text) { return std::strlen(text); });
 }
 void TextLength_byteloop(benchmark::State& state) {
@@ -56,7 +60,8 @@ void TextLength_byteloop(benchmark::State& state) {
 
 }  // namespace
 
-TW_BENCH_SIZES(TextLength_ours);
-TW_BENCH_SIZES(TextLength_words);
+TW_BENCH_PER_KERNEL(TextLength, TextLength_ours, tw_bench::Sizes);
 TW_BENCH_SIZES(TextLength_strlen);
 TW_BENCH_SIZES(TextLength_byteloop);
+TW_BENCH_PER_KERNEL(TextLengthWords, TextLengthWords_ours, tw_bench::Sizes);
+TW_BENCH_SIZES(TextLengthWords_strlen);

@@ -2,9 +2,11 @@
 """Turns a Google Benchmark JSON result into docs/performance.md.
 
 Benchmarks are named <Family>_<implementation>/<size>[/<needle length>];
-the implementation "ours" is the library's routine, every other one a peer
-measured on the same data in the same run. The table gives, per size, our
-throughput and our throughput divided by each peer's (above 1: we are faster).
+the implementation "ours" is the library's routine, "ours@<kernels>" the
+library's routine run with one kernel set (sse2, avx2), every other one a
+peer measured on the same data in the same run. The table gives, per size,
+our throughput with each kernel set and our throughput divided by each
+peer's, one ratio per kernel set (above 1: we are faster).
 
 Benchmarks that report items per second instead of bytes (the number
 routines) are named <Family>_<implementation>/<input set> and carry the
@@ -28,6 +30,51 @@ def human(size):
 def ratio_cells(ours, by_impl, peers):
     """Our rate over each peer's, or "-" where the peer has no result."""
     return [f"{ours / by_impl[peer]:.2f}" if by_impl.get(peer) else "-" for peer in peers]
+
+
+# The processor flags that decide which kernels can run.
+VECTOR_FLAGS = ("sse2", "ssse3", "sse4_1", "sse4_2", "avx", "avx2", "bmi1", "bmi2", "erms",
+                "avx512f", "avx512bw", "avx512vl")
+
+
+def machine_lines():
+    """The processor's vector flags and the load while the report is written."""
+    lines = []
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("flags"):
+                    flags = set(line.split(":", 1)[1].split())
+                    present = [flag for flag in VECTOR_FLAGS if flag in flags]
+                    lines.append("Vector flags: " + " ".join(present) + ".")
+                    break
+    except OSError:
+        pass
+    try:
+        with open("/proc/loadavg") as f:
+            load = f.read().split()[0]
+        lines.append(f"Load average (1 minute) when the report was written: {load}, the"
+                     " benchmark itself counting for about 1; above that the machine was"
+                     " busy with other work and the numbers are indicative only.")
+    except OSError:
+        pass
+    return lines
+
+
+def split_kernels(by_args):
+    """The library's columns ("ours" or one per kernel set) and the peers."""
+    names = []
+    for by_impl in by_args.values():
+        for name in by_impl:
+            if name not in names:
+                names.append(name)
+    kernels = [name for name in names if name == "ours" or name.startswith("ours@")]
+    peers = [name for name in names if name not in kernels]
+    return kernels, peers
+
+
+def kernel_label(name):
+    return name.partition("@")[2] or "ours"
 
 
 def main(source, target):
@@ -65,22 +112,34 @@ def main(source, target):
         f" ({context.get('num_cpus', '?')} cores,"
         f" {context.get('mhz_per_cpu', '?')} MHz).",
         "",
+    ] + [line + "\n" for line in machine_lines()] + [
+        "Columns per kernel set: the library's routine run with its SSE2 kernels"
+        " (the reference, and the only ones on 32-bit targets) and with its AVX2"
+        " kernels (chosen at start-up where the processor has AVX2). A ratio cell"
+        " gives one ratio per kernel set, in the same order.",
+        "",
     ]
     for family, by_args in rates.items():
-        peers = [name for name in next(iter(by_args.values())) if name != "ours"]
+        kernels, peers = split_kernels(by_args)
+        if not kernels:
+            continue
         lines.append(f"## {family}")
         lines.append("")
         header = ["size"] + (["needle"] if len(next(iter(by_args))) > 1 else [])
-        header += ["ours (MB/s)"] + [f"vs {peer}" for peer in peers]
+        header += ["ours (MB/s)" if k == "ours" else f"ours {kernel_label(k)} (MB/s)"
+                   for k in kernels]
+        header += [f"vs {peer} ({' / '.join(kernel_label(k) for k in kernels)})"
+                   if len(kernels) > 1 else f"vs {peer}" for peer in peers]
         lines.append("| " + " | ".join(header) + " |")
         lines.append("|" + "---|" * len(header))
         for args, by_impl in by_args.items():
-            ours = by_impl.get("ours")
-            if ours is None:
+            if not any(by_impl.get(k) for k in kernels):
                 continue
             row = [human(args[0])] + ([args[1]] if len(args) > 1 else [])
-            row.append(f"{ours / 1e6:,.0f}")
-            row += ratio_cells(ours, by_impl, peers)
+            row += [f"{by_impl[k] / 1e6:,.0f}" if by_impl.get(k) else "-" for k in kernels]
+            per_kernel = [ratio_cells(by_impl.get(k), by_impl, peers) if by_impl.get(k)
+                          else ["-"] * len(peers) for k in kernels]
+            row += [" / ".join(cells) for cells in zip(*per_kernel)]
             lines.append("| " + " | ".join(row) + " |")
         lines.append("")
     if item_rates:

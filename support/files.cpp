@@ -8,7 +8,9 @@
 #include <cstring>
 
 #include "support/errors.h"
+#include "support/files_avx2.h"
 #include "support/temptext.h"
+#include "trace/kernels.h"
 
 namespace tw {
 
@@ -82,8 +84,8 @@ void WriteEndMark(unsigned char* at, unsigned char last) {
 // Offset of the first byte in [0, count) where the halves differ (with bit 5
 // set on both sides in case-folding mode), or count when they agree there.
 // Reads whole 16-byte groups; the halves have room for them.
-std::uint32_t FirstDifference(const unsigned char* a, const unsigned char* b, std::uint32_t count,
-                              bool foldCase) {
+std::uint32_t FirstDifferenceSse2(const unsigned char* a, const unsigned char* b,
+                                  std::uint32_t count, bool foldCase) {
   const __m128i fold = _mm_set1_epi8(foldCase ? 0x20 : 0);
   for (std::uint32_t offset = 0; offset < count; offset += 16) {
     const __m128i left =
@@ -97,6 +99,15 @@ std::uint32_t FirstDifference(const unsigned char* a, const unsigned char* b, st
     }
   }
   return count;
+}
+
+// The dispatch place of the chunk compare.
+std::uint32_t FirstDifference(const unsigned char* a, const unsigned char* b, std::uint32_t count,
+                              bool foldCase) {
+#if defined(__x86_64__)
+  if (UseAvx2Kernels()) return FirstDifferenceAvx2(a, b, count, foldCase);
+#endif
+  return FirstDifferenceSse2(a, b, count, foldCase);
 }
 
 std::uint32_t ChunkOf(std::int64_t remaining) {

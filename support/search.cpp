@@ -10,7 +10,9 @@
 #include "support/search.h"
 
 #include "compat/win32.h"
+#include "support/search_kernels.h"
 #include "support/strings.h"
+#include "trace/kernels.h"
 #include "trace/text.h"
 
 #include <emmintrin.h>
@@ -19,25 +21,61 @@
 
 namespace tw {
 
+namespace search_kernels {
+
+// Sixteen bytes at a time while they lie before the haystack's limit and within
+// the pages of both texts, then byte by byte.
+__attribute__((no_sanitize("address"))) Verdict VerifyAt(Bytes hay, std::size_t q, std::size_t end,
+                                                         const ByteNeedle& needle) {
+  std::size_t i = 1;
+  const __m128i fold = _mm_set1_epi8(static_cast<char>(needle.restFold));
+  while (i + 16 <= needle.length && q + i + 16 <= end && BlockFitsInPage(hay + q + i, 16) &&
+         BlockFitsInPage(needle.text + i, 16)) {
+    const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + q + i));
+    const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(needle.text + i));
+    // Zero lanes where the folded bytes differ or the haystack ends.
+    const __m128i live =
+        _mm_min_epu8(_mm_cmpeq_epi8(_mm_or_si128(h, fold), _mm_or_si128(n, fold)), h);
+    const unsigned stop =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(live, _mm_setzero_si128())));
+    if (stop != 0) {
+      return hay[q + i + static_cast<std::size_t>(__builtin_ctz(stop))] == 0 ? Verdict::HaystackEnds
+                                                                             : Verdict::Mismatch;
+    }
+    i += 16;
+  }
+  for (; i < needle.length; ++i) {
+    if (q + i >= end) return Verdict::HaystackEnds;
+    const unsigned char h = hay[q + i];
+    if (h == 0) return Verdict::HaystackEnds;
+    if ((h | needle.restFold) != (needle.text[i] | needle.restFold)) return Verdict::Mismatch;
+  }
+  if (needle.wholeWord && needle.text[0] > 32) {
+    const std::size_t after = q + needle.length;
+    if (after < end && hay[after] > 64) return Verdict::Mismatch;
+    if (q > 0 && hay[q - 1] > 64) return Verdict::Mismatch;
+  }
+  return Verdict::Match;
+}
+
+}  // namespace search_kernels
+
 namespace {
 
+using search_kernels::BlockFitsInPage;
+using search_kernels::ByteNeedle;
+using search_kernels::Bytes;
+using search_kernels::kNotFound;
+using search_kernels::Verdict;
+using search_kernels::VerifyAt;
+
 constexpr unsigned char kFoldBit = 32;
-constexpr std::size_t kPageSize = 4096;  // the smallest x86 page
 constexpr std::size_t kUtf16AreaUnits = 3200;
 constexpr std::size_t kUnbounded = ~std::size_t{0};
 
 // Position (or count) of the latest search. A resumed search scans up to the
 // haystack's end, so no scan length needs keeping.
 std::int32_t g_lastMatch = 0;
-
-using Bytes = const unsigned char*;
-
-constexpr std::ptrdiff_t kNotFound = -1;
-
-// True when bytes bytes from p stay within p's page.
-inline bool BlockFitsInPage(const void* p, std::size_t bytes) {
-  return (reinterpret_cast<std::uintptr_t>(p) & (kPageSize - 1)) <= kPageSize - bytes;
-}
 
 // A text to search: it ends at its first zero unit, and also after limit units
 // when it is a view with a length (a substring result, for example).
@@ -82,59 +120,12 @@ std::size_t LengthOf(Span<Unit> span) {
   return length;
 }
 
-struct ByteNeedle {
-  Bytes text;
-  std::size_t length;       // two or more
-  unsigned char firstFold;  // fold bit for the first byte
-  unsigned char restFold;   // fold bit for every later byte
-  bool wholeWord;
-};
-
 // Fold bits: every byte for bit 0, the first byte only for bit 1.
 ByteNeedle MakeByteNeedle(Bytes text, std::size_t length, std::uint32_t mode) {
   const bool foldAll = (mode & kFindIgnoreCase) != 0;
   const bool foldFirst = foldAll || (mode & kFindFirstIgnoreCase) != 0;
   return {text, length, static_cast<unsigned char>(foldFirst ? kFoldBit : 0),
           static_cast<unsigned char>(foldAll ? kFoldBit : 0), (mode & kFindWholeWord) != 0};
-}
-
-enum class Verdict { Match, Mismatch, HaystackEnds };
-
-// Compares the needle from its second byte on with the haystack at q + 1
-// (end: the haystack's limit), and checks the word boundaries when asked to.
-// Sixteen bytes at a time while they lie before the haystack's limit and within
-// the pages of both texts, then byte by byte.
-__attribute__((no_sanitize("address"))) Verdict VerifyAt(Bytes hay, std::size_t q, std::size_t end,
-                                                         const ByteNeedle& needle) {
-  std::size_t i = 1;
-  const __m128i fold = _mm_set1_epi8(static_cast<char>(needle.restFold));
-  while (i + 16 <= needle.length && q + i + 16 <= end && BlockFitsInPage(hay + q + i, 16) &&
-         BlockFitsInPage(needle.text + i, 16)) {
-    const __m128i h = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + q + i));
-    const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(needle.text + i));
-    // Zero lanes where the folded bytes differ or the haystack ends.
-    const __m128i live =
-        _mm_min_epu8(_mm_cmpeq_epi8(_mm_or_si128(h, fold), _mm_or_si128(n, fold)), h);
-    const unsigned stop =
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(live, _mm_setzero_si128())));
-    if (stop != 0) {
-      return hay[q + i + static_cast<std::size_t>(__builtin_ctz(stop))] == 0 ? Verdict::HaystackEnds
-                                                                             : Verdict::Mismatch;
-    }
-    i += 16;
-  }
-  for (; i < needle.length; ++i) {
-    if (q + i >= end) return Verdict::HaystackEnds;
-    const unsigned char h = hay[q + i];
-    if (h == 0) return Verdict::HaystackEnds;
-    if ((h | needle.restFold) != (needle.text[i] | needle.restFold)) return Verdict::Mismatch;
-  }
-  if (needle.wholeWord && needle.text[0] > 32) {
-    const std::size_t after = q + needle.length;
-    if (after < end && hay[after] > 64) return Verdict::Mismatch;
-    if (q > 0 && hay[q - 1] > 64) return Verdict::Mismatch;
-  }
-  return Verdict::Match;
 }
 
 inline bool PairMatches(Bytes hay, std::size_t p, const ByteNeedle& needle) {
@@ -146,9 +137,9 @@ inline bool PairMatches(Bytes hay, std::size_t p, const ByteNeedle& needle) {
 // Forward search of a needle of two or more bytes from index from, which lies
 // within the haystack or on its end. The pair test runs on 16 positions at a
 // time; a pair must lie wholly before the haystack's zero and its limit.
-__attribute__((no_sanitize("address"))) std::ptrdiff_t FindForward(Bytes hay, std::size_t from,
-                                                                   std::size_t end,
-                                                                   const ByteNeedle& needle) {
+__attribute__((no_sanitize("address"))) std::ptrdiff_t FindForwardSse2(Bytes hay, std::size_t from,
+                                                                       std::size_t end,
+                                                                       const ByteNeedle& needle) {
   if (end < 2) return kNotFound;
   const std::size_t lastPair = end - 1;  // pairs start before this index
   const __m128i zero = _mm_setzero_si128();
@@ -189,6 +180,14 @@ __attribute__((no_sanitize("address"))) std::ptrdiff_t FindForward(Bytes hay, st
     if (lastBlock) return kNotFound;
     p += 16;
   }
+}
+
+// The dispatch place of the forward search.
+std::ptrdiff_t FindForward(Bytes hay, std::size_t from, std::size_t end, const ByteNeedle& needle) {
+#if defined(__x86_64__)
+  if (UseAvx2Kernels()) return search_kernels::FindForwardAvx2(hay, from, end, needle);
+#endif
+  return FindForwardSse2(hay, from, end, needle);
 }
 
 // Backward search: candidate pairs from index last down to the first byte.
@@ -411,12 +410,10 @@ inline unsigned StopMask(__m128i live) {
   return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(live, _mm_setzero_si128())));
 }
 
-}  // namespace
-
 // Four blocks at a time while 64 bytes of both texts lie within their pages,
 // one block while 16 do, and single bytes next to a page boundary.
-__attribute__((no_sanitize("address"))) CompareResult TextCompare(const char* a, const char* b,
-                                                                  std::int32_t mode) {
+__attribute__((no_sanitize("address"))) CompareResult TextCompareSse2(const char* a, const char* b,
+                                                                      std::int32_t mode) {
   Bytes x = reinterpret_cast<Bytes>(a);
   Bytes y = reinterpret_cast<Bytes>(b);
   const unsigned char fold = mode != 0 ? kFoldBit : 0;
@@ -463,6 +460,16 @@ __attribute__((no_sanitize("address"))) CompareResult TextCompare(const char* a,
   }
   return {static_cast<std::int32_t>(x[p]) - static_cast<std::int32_t>(y[p]),
           static_cast<std::int32_t>(p)};
+}
+
+}  // namespace
+
+// The dispatch place of the comparison.
+CompareResult TextCompare(const char* a, const char* b, std::int32_t mode) {
+#if defined(__x86_64__)
+  if (UseAvx2Kernels()) return search_kernels::TextCompareAvx2(a, b, mode);
+#endif
+  return TextCompareSse2(a, b, mode);
 }
 
 }  // namespace tw

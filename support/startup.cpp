@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "trace/kernels.h"
 #include "trace/msgbox.h"
 
 namespace tw {
@@ -108,6 +109,9 @@ void LibraryInit() {
     ShowMessageBox("Sorry, Tarnwick needs SSE2", nullptr, MB_OK);
     ExitProcess(static_cast<UINT>(-99));
   }
+  // The vector kernels of every family, once per process (the trace
+  // facility's text lengths may have chosen them already).
+  ChooseKernels();
   g_predefinedTexts[kTextNone] = {0, 0};
   g_predefinedTexts[kTextCrLf] = PairOf("\r\n");
   g_predefinedTexts[kTextTab] = PairOf("\t");

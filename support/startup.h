@@ -30,7 +30,9 @@ constexpr int kPredefinedTextCount = 8;
 
 // Sets up the predefined texts, the program folder text and the bit-count
 // table after checking for SSE2 (without it: the box "Sorry, Tarnwick needs
-// SSE2" and exit code -99). May run any number of times with the same result.
+// SSE2" and exit code -99), and chooses the vector kernels (trace/kernels.h)
+// unless they are chosen already. May run any number of times with the same
+// result.
 void LibraryInit();
 
 // Runs LibraryInit once, the first time it is called.

@@ -7,16 +7,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
 #include "support/errors.h"
 #include "tools/capture.h"
 #include "tools/child.h"
+#include "tools/kernels.h"
 
 namespace {
 
@@ -423,7 +426,10 @@ std::string Pattern(std::size_t size) {
   return bytes;
 }
 
-TEST_F(Files, CompareEqualFilesGivesZeroAndTheirSize) {
+// The comparisons run once per kernel set.
+TW_PER_KERNEL_FIXTURE(FilesCompare, Files);
+
+TEST_P(FilesCompare, CompareEqualFilesGivesZeroAndTheirSize) {
   for (std::size_t size : {0, 1, 15, 16, 4095, 4096, 4097, 8192, 10000}) {
     const std::string a = Make("a", Pattern(size));
     const std::string b = Make("b", Pattern(size));
@@ -435,7 +441,7 @@ TEST_F(Files, CompareEqualFilesGivesZeroAndTheirSize) {
   }
 }
 
-TEST_F(Files, CompareFindsTheFirstDifferenceAndItsPosition) {
+TEST_P(FilesCompare, CompareFindsTheFirstDifferenceAndItsPosition) {
   struct Case {
     std::size_t size;
     std::size_t at;
@@ -453,7 +459,7 @@ TEST_F(Files, CompareFindsTheFirstDifferenceAndItsPosition) {
   }
 }
 
-TEST_F(Files, CompareIgnoringCaseSetsBitFiveOnBothSides) {
+TEST_P(FilesCompare, CompareIgnoringCaseSetsBitFiveOnBothSides) {
   const std::string a = Make("a", "Hello, World " + Pattern(5000));
   const std::string b = Make("b", "hELLO, wORLD " + Pattern(5000));
   const tw::FileCompareResult folded =
@@ -471,7 +477,7 @@ TEST_F(Files, CompareIgnoringCaseSetsBitFiveOnBothSides) {
   EXPECT_EQ(tw::FileCompare(c.c_str(), d.c_str(), tw::kCompareIgnoreCase).difference, 0);
 }
 
-TEST_F(Files, CompareFilesOfDifferentSizes) {
+TEST_P(FilesCompare, CompareFilesOfDifferentSizes) {
   struct Case {
     std::string first;
     std::string second;
@@ -498,7 +504,45 @@ TEST_F(Files, CompareFilesOfDifferentSizes) {
   }
 }
 
-TEST_F(Files, CompareOfOneFileWithItself) {
+// Files of random sizes around the chunk size, with a few bytes changed
+// (letters in case only, or other bytes), against a byte-by-byte reference:
+// the first difference, or where the shorter file ends (its next byte
+// counting as 0, and the result never 0).
+TEST_P(FilesCompare, CompareAgreesWithAPlainComparison) {
+  std::mt19937 random(4096);
+  for (int round = 0; round < 60; ++round) {
+    std::string first(random() % 9000, ' ');
+    for (char& c : first) c = "aB@`\x7f\xe1"[random() % 6];
+    std::string second = first;
+    if (random() % 3 == 0) second.resize(random() % (first.size() + 200), 'a');
+    for (int changes = random() % 4; changes > 0 && !second.empty(); --changes) {
+      second[random() % second.size()] ^= random() % 2 ? 0x20 : 0x41;
+    }
+    const int mode = random() % 2 ? tw::kCompareIgnoreCase : tw::kCompareExact;
+    const unsigned fold = mode == tw::kCompareIgnoreCase ? 0x20 : 0;
+    const std::size_t common = std::min(first.size(), second.size());
+    std::size_t p = 0;
+    while (p < common && (static_cast<unsigned char>(first[p]) | fold) ==
+                             (static_cast<unsigned char>(second[p]) | fold)) {
+      ++p;
+    }
+    std::int32_t difference = 0;
+    if (p < common) {
+      difference = static_cast<unsigned char>(first[p]) - static_cast<unsigned char>(second[p]);
+    } else if (first.size() < second.size()) {
+      difference = second[p] != 0 ? -static_cast<unsigned char>(second[p]) : -1;
+    } else if (first.size() > second.size()) {
+      difference = first[p] != 0 ? static_cast<unsigned char>(first[p]) : 1;
+    }
+    const std::string a = Make("a", first);
+    const std::string b = Make("b", second);
+    const tw::FileCompareResult result = tw::FileCompare(a.c_str(), b.c_str(), mode);
+    ASSERT_EQ(result.position, static_cast<std::int64_t>(p)) << round;
+    ASSERT_EQ(result.difference, difference) << round;
+  }
+}
+
+TEST_P(FilesCompare, CompareOfOneFileWithItself) {
   const std::string a = Make("a", Pattern(9000));
   const tw::FileCompareResult result = tw::FileCompare(a.c_str(), a.c_str(), tw::kCompareExact);
   EXPECT_EQ(result.difference, 0);

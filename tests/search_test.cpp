@@ -13,11 +13,23 @@
 #include <string>
 
 #include "tools/guarded_page.h"
+#include "tools/kernels.h"
 
 namespace {
 
-using tw::TextCompare;
 using tw::TextFind;
+
+// Every search and comparison runs once per kernel set.
+TW_PER_KERNEL_SUITE(TextFindForward);
+TW_PER_KERNEL_SUITE(TextFindCount);
+TW_PER_KERNEL_SUITE(TextFindFolding);
+TW_PER_KERNEL_SUITE(TextFindWholeWord);
+TW_PER_KERNEL_SUITE(TextFindBackward);
+TW_PER_KERNEL_SUITE(TextFindArguments);
+TW_PER_KERNEL_SUITE(TextFindOneByte);
+TW_PER_KERNEL_SUITE(TextFindRandom);
+TW_PER_KERNEL_SUITE(TextCompare);
+TW_PER_KERNEL_SUITE(TextFindGuard);
 
 std::int32_t Find(std::int32_t start, const char* hay, const char* needle, std::uint32_t mode) {
   const tw::FindResult result = TextFind(start, hay, needle, mode);
@@ -33,7 +45,7 @@ std::int32_t Find(std::int32_t start, const char* hay, const char* needle, std::
 
 // --- forward, exact ---------------------------------------------------------
 
-TEST(TextFindForward, ResumesAfterTheLastMatch) {
+TEST_P(TextFindForward, ResumesAfterTheLastMatch) {
   const char* hay = "abcabc";
   EXPECT_EQ(Find(1, hay, "bc", 0), 2);
   EXPECT_EQ(Find(0, hay, "bc", 0), 5);
@@ -41,7 +53,7 @@ TEST(TextFindForward, ResumesAfterTheLastMatch) {
   EXPECT_EQ(tw::LastFindPosition(), 0);
 }
 
-TEST(TextFindForward, StartPositions) {
+TEST_P(TextFindForward, StartPositions) {
   EXPECT_EQ(Find(3, "abcabc", "bc", 0), 5);
   EXPECT_EQ(Find(5, "abcabc", "bc", 0), 5);
   EXPECT_EQ(Find(-4, "abcabc", "bc", 0), 2);
@@ -52,7 +64,7 @@ TEST(TextFindForward, StartPositions) {
   EXPECT_EQ(Find(1, "abc", "", 0), 0);
 }
 
-TEST(TextFindForward, NeverMatchesPastTheHaystackEnd) {
+TEST_P(TextFindForward, NeverMatchesPastTheHaystackEnd) {
   EXPECT_EQ(Find(1, "xa", "a ", tw::kFindIgnoreCase), 0);
   EXPECT_EQ(Find(1, "xa", "a", tw::kFindIgnoreCase), 2);
   EXPECT_EQ(Find(1, "abcab", "abc", 0), 1);
@@ -60,7 +72,7 @@ TEST(TextFindForward, NeverMatchesPastTheHaystackEnd) {
   EXPECT_EQ(Find(1, "ab", "abc", 0), 0);
 }
 
-TEST(TextFindForward, LongHaystacksAcrossBlocks) {
+TEST_P(TextFindForward, LongHaystacksAcrossBlocks) {
   std::string hay(1000, 'x');
   hay[997] = 'y';
   hay[998] = 'z';
@@ -72,7 +84,7 @@ TEST(TextFindForward, LongHaystacksAcrossBlocks) {
 
 // --- counting ---------------------------------------------------------------
 
-TEST(TextFindCount, CountsOverlappingMatches) {
+TEST_P(TextFindCount, CountsOverlappingMatches) {
   EXPECT_EQ(Find(1, "aaaa", "aa", tw::kFindCount), 3);
   EXPECT_EQ(Find(1, "abab", "x", tw::kFindCount), 0);
   EXPECT_EQ(Find(1, "a-a-a", "a", tw::kFindCount), 3);
@@ -82,7 +94,7 @@ TEST(TextFindCount, CountsOverlappingMatches) {
 
 // --- case folding -----------------------------------------------------------
 
-TEST(TextFindFolding, IgnoreCaseAndFirstCharacterOnly) {
+TEST_P(TextFindFolding, IgnoreCaseAndFirstCharacterOnly) {
   EXPECT_EQ(Find(1, "xabcx", "ABC", tw::kFindIgnoreCase), 2);
   EXPECT_EQ(Find(1, "xabc", "Abc", tw::kFindFirstIgnoreCase), 2);
   EXPECT_EQ(Find(1, "xabc", "ABC", tw::kFindFirstIgnoreCase), 0);
@@ -91,14 +103,14 @@ TEST(TextFindFolding, IgnoreCaseAndFirstCharacterOnly) {
   EXPECT_EQ(Find(1, "xabc", "ABC", tw::kFindIgnoreCase | tw::kFindFirstIgnoreCase), 2);
 }
 
-TEST(TextFindFolding, OneCharacterNeedlesMatchOnlyTheirExactCase) {
+TEST_P(TextFindFolding, OneCharacterNeedlesMatchOnlyTheirExactCase) {
   EXPECT_EQ(Find(1, "xAa", "a", tw::kFindIgnoreCase), 3);
   EXPECT_EQ(Find(1, "xA", "a", tw::kFindIgnoreCase), 0);
 }
 
 // --- whole words ------------------------------------------------------------
 
-TEST(TextFindWholeWord, DigitsAndPunctuationAreNotWordCharacters) {
+TEST_P(TextFindWholeWord, DigitsAndPunctuationAreNotWordCharacters) {
   EXPECT_EQ(Find(1, "concat", "cat", tw::kFindWholeWord), 0);
   EXPECT_EQ(Find(1, "cat.", "cat", tw::kFindWholeWord), 1);
   EXPECT_EQ(Find(1, "cat5", "cat", tw::kFindWholeWord), 1);
@@ -112,7 +124,7 @@ TEST(TextFindWholeWord, DigitsAndPunctuationAreNotWordCharacters) {
 
 // --- backward ---------------------------------------------------------------
 
-TEST(TextFindBackward, FromTheEndAndResumed) {
+TEST_P(TextFindBackward, FromTheEndAndResumed) {
   EXPECT_EQ(Find(-1, "abcabc", "bc", tw::kFindBackward), 5);
   EXPECT_EQ(Find(0, "abcabc", "bc", tw::kFindBackward), 2);
   EXPECT_EQ(Find(0, "abcabc", "bc", tw::kFindBackward), 0);
@@ -121,7 +133,7 @@ TEST(TextFindBackward, FromTheEndAndResumed) {
   EXPECT_EQ(Find(0, "aaaa", "aa", tw::kFindBackward), 0);
 }
 
-TEST(TextFindBackward, StartPositions) {
+TEST_P(TextFindBackward, StartPositions) {
   EXPECT_EQ(Find(7, "abcabc", "bc", tw::kFindBackward), 5);  // the end itself
   EXPECT_EQ(Find(8, "abcabc", "bc", tw::kFindBackward), 0);  // beyond it
   EXPECT_EQ(Find(5, "abcabc", "bc", tw::kFindBackward), 2);  // the pair ends before 5
@@ -133,7 +145,7 @@ TEST(TextFindBackward, StartPositions) {
 
 // --- string arguments -------------------------------------------------------
 
-TEST(TextFindArguments, ResultsAreSearchedWithinTheirLength) {
+TEST_P(TextFindArguments, ResultsAreSearchedWithinTheirLength) {
   static const char source[] = "xxabcabcZZ";
   tw::TextMid(tw::Arg(source), 6, 3);  // the view "abcabc", followed by "ZZ" in memory
   EXPECT_EQ(TextFind(1, tw::kNewestResult, tw::Arg("bc"), 0).position, 2);
@@ -144,7 +156,7 @@ TEST(TextFindArguments, ResultsAreSearchedWithinTheirLength) {
   EXPECT_EQ(TextFind(1, tw::kNewestResult, tw::Arg("abc"), tw::kFindCount).position, 2);
 }
 
-TEST(TextFindArguments, TwoNewestResultsAreHaystackAndNeedleAndTheRingStepsBack) {
+TEST_P(TextFindArguments, TwoNewestResultsAreHaystackAndNeedleAndTheRingStepsBack) {
   tw::TextMid(tw::Arg("the haystack abc."), -1, 1);
   const int haystackSlot = tw::CurrentResultSlot();
   tw::TextMid(tw::Arg("xabcx"), 3, 2);
@@ -156,7 +168,7 @@ TEST(TextFindArguments, TwoNewestResultsAreHaystackAndNeedleAndTheRingStepsBack)
 
 // --- one-byte needles -------------------------------------------------------
 
-TEST(TextFindOneByte, ForwardScansTheRestAndResumes) {
+TEST_P(TextFindOneByte, ForwardScansTheRestAndResumes) {
   EXPECT_EQ(Find(-3, "xyzzy", "y", 0), 2);
   EXPECT_EQ(Find(0, "xyzzy", "y", 0), 5);
   EXPECT_EQ(Find(0, "xyzzy", "y", 0), 0);
@@ -266,7 +278,7 @@ struct Reference {
   }
 };
 
-TEST(TextFindRandom, AgreesWithAPlainSearch) {
+TEST_P(TextFindRandom, AgreesWithAPlainSearch) {
   std::mt19937 random(20261208);
   const char alphabet[] = "aAbB @`5.";
   const std::uint32_t modes[] = {0, 1, 2, 4, 5, 6, 32, 33, 36, 64, 65, 66, 68, 69, 96, 97};
@@ -300,7 +312,7 @@ TEST(TextFindRandom, AgreesWithAPlainSearch) {
   }
 }
 
-TEST(TextFindRandom, LongNeedlesAgreeWithAPlainSearch) {
+TEST_P(TextFindRandom, LongNeedlesAgreeWithAPlainSearch) {
   std::mt19937 random(7);
   const std::uint32_t modes[] = {0, 1, 2, 4, 5, 32, 33, 64, 65};
   tw_test::GuardedPage page;
@@ -326,36 +338,36 @@ TEST(TextFindRandom, LongNeedlesAgreeWithAPlainSearch) {
 
 // --- TextCompare ------------------------------------------------------------
 
-TEST(TextCompare, Examples) {
-  const tw::CompareResult r1 = TextCompare("abc", "abd", 0);
+TEST_P(TextCompare, Examples) {
+  const tw::CompareResult r1 = tw::TextCompare("abc", "abd", 0);
   EXPECT_EQ(r1.difference, -1);
   EXPECT_EQ(r1.position, 2);
-  const tw::CompareResult r2 = TextCompare("abc", "abc", 0);
+  const tw::CompareResult r2 = tw::TextCompare("abc", "abc", 0);
   EXPECT_EQ(r2.difference, 0);
   EXPECT_EQ(r2.position, 3);
-  const tw::CompareResult r3 = TextCompare("abc", "ABC", 1);
+  const tw::CompareResult r3 = tw::TextCompare("abc", "ABC", 1);
   EXPECT_EQ(r3.difference, 0);
   EXPECT_EQ(r3.position, 3);
-  const tw::CompareResult r4 = TextCompare("abc", "ABC", 0);
+  const tw::CompareResult r4 = tw::TextCompare("abc", "ABC", 0);
   EXPECT_EQ(r4.difference, 'a' - 'A');
   EXPECT_EQ(r4.position, 0);
-  const tw::CompareResult r5 = TextCompare("\xff", "\x01", 0);
+  const tw::CompareResult r5 = tw::TextCompare("\xff", "\x01", 0);
   EXPECT_EQ(r5.difference, 254);
 }
 
-TEST(TextCompare, StopsAtTheEndOfEitherText) {
-  const tw::CompareResult shortA = TextCompare("a", "a b", 1);
+TEST_P(TextCompare, StopsAtTheEndOfEitherText) {
+  const tw::CompareResult shortA = tw::TextCompare("a", "a b", 1);
   EXPECT_EQ(shortA.difference, -' ');
   EXPECT_EQ(shortA.position, 1);
-  const tw::CompareResult shortB = TextCompare("a b", "a", 1);
+  const tw::CompareResult shortB = tw::TextCompare("a b", "a", 1);
   EXPECT_EQ(shortB.difference, ' ');
   EXPECT_EQ(shortB.position, 1);
-  const tw::CompareResult empty = TextCompare("", "", 0);
+  const tw::CompareResult empty = tw::TextCompare("", "", 0);
   EXPECT_EQ(empty.difference, 0);
   EXPECT_EQ(empty.position, 0);
 }
 
-TEST(TextCompare, EveryAlignmentOfEitherText) {
+TEST_P(TextCompare, EveryAlignmentOfEitherText) {
   alignas(16) char a[200];
   alignas(16) char b[200];
   for (int offsetA = 0; offsetA < 16; ++offsetA) {
@@ -367,7 +379,7 @@ TEST(TextCompare, EveryAlignmentOfEitherText) {
           a[offsetA + length] = '\0';
           b[offsetB + length] = '\0';
           if (differAt < length) b[offsetB + differAt] = 'z';
-          const tw::CompareResult got = TextCompare(a + offsetA, b + offsetB, 1);
+          const tw::CompareResult got = tw::TextCompare(a + offsetA, b + offsetB, 1);
           EXPECT_EQ(got.position, differAt);
           EXPECT_EQ(got.difference, differAt < length ? 'q' - 'z' : 0);
         }
@@ -376,29 +388,96 @@ TEST(TextCompare, EveryAlignmentOfEitherText) {
   }
 }
 
-TEST(TextCompare, TextsEndingAtAnUnreadablePage) {
+TEST_P(TextCompare, TextsEndingAtAnUnreadablePage) {
   tw_test::GuardedPage pageA;
   tw_test::GuardedPage pageB;
-  for (std::size_t length = 0; length < 40; ++length) {
+  for (std::size_t length = 0; length < 300; ++length) {
     const char* a = pageA.TextAtEnd(length, 'm');
     const char* b = pageB.TextAtEnd(length, 'M');
-    const tw::CompareResult folded = TextCompare(a, b, 1);
+    const tw::CompareResult folded = tw::TextCompare(a, b, 1);
     EXPECT_EQ(folded.difference, 0);
     EXPECT_EQ(folded.position, static_cast<std::int32_t>(length));
     const std::string longer(length + 5, 'm');
-    const tw::CompareResult exact = TextCompare(a, longer.c_str(), 0);
+    const tw::CompareResult exact = tw::TextCompare(a, longer.c_str(), 0);
     EXPECT_EQ(exact.position, static_cast<std::int32_t>(length));
     EXPECT_EQ(exact.difference, -'m');
   }
 }
 
-TEST(TextFindGuard, HaystacksEndingAtAnUnreadablePage) {
+TEST_P(TextFindGuard, HaystacksEndingAtAnUnreadablePage) {
   tw_test::GuardedPage page;
-  for (std::size_t length = 0; length < 40; ++length) {
+  for (std::size_t length = 0; length < 300; ++length) {
     const char* hay = page.TextAtEnd(length, 'a');
     EXPECT_EQ(TextFind(1, hay, "ab", 0).position, 0);
     EXPECT_EQ(TextFind(1, hay, "AA", tw::kFindIgnoreCase).position, length >= 2 ? 1 : 0);
     EXPECT_EQ(TextFind(1, hay, "b", 0).position, 0);
+    // Needles filtered on their first and last bytes.
+    EXPECT_EQ(TextFind(1, hay, "aab", 0).position, 0);
+    EXPECT_EQ(
+        TextFind(1, hay, "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA", tw::kFindIgnoreCase).position,
+        length >= 41 ? 1 : 0);
+  }
+}
+
+// Haystacks of up to 400 bytes, many ending at an unreadable page, and needles
+// of 2 to 300 bytes cut from them (so that they are found, late or early) or
+// changed in one byte: every block size and filter of the kernels.
+TEST_P(TextFindRandom, LongHaystacksAtPageEndsAgreeWithAPlainSearch) {
+  std::mt19937 random(4096);
+  const std::uint32_t modes[] = {0, 1, 2, 4, 5, 32, 33};
+  tw_test::GuardedPage page;
+  Reference reference;
+  for (int round = 0; round < 1500; ++round) {
+    std::string hay(random() % 400, ' ');
+    for (char& c : hay) c = "abAB "[random() % 5];
+    std::string needle;
+    if (hay.size() >= 2) {
+      const std::size_t length = 2 + random() % std::min<std::size_t>(hay.size() - 1, 299);
+      const std::size_t at =
+          random() % 2 ? hay.size() - length : random() % (hay.size() - length + 1);
+      needle = hay.substr(at, length);
+      char& changed = needle[random() % length];
+      if (random() % 3 == 0 && changed != ' ') changed ^= 0x20;  // a letter's other case
+    } else {
+      needle = "ab";
+    }
+    const std::uint32_t mode = modes[random() % (sizeof modes / sizeof modes[0])];
+    const char* text = round % 2 ? page.TextAtEnd(hay.data(), hay.size()) : hay.c_str();
+    const std::int32_t expected = reference.Find(-1, hay, needle, mode);
+    ASSERT_EQ(TextFind(-1, text, needle.c_str(), mode).position, expected)
+        << "haystack '" << hay << "' needle '" << needle << "' mode " << mode;
+  }
+}
+
+// Random texts of up to 300 bytes at random alignments, some ending at an
+// unreadable page, against a byte-by-byte reference.
+TEST_P(TextCompare, AgreesWithAPlainComparison) {
+  std::mt19937 random(1208);
+  tw_test::GuardedPage pageA;
+  tw_test::GuardedPage pageB;
+  for (int round = 0; round < 20000; ++round) {
+    std::string a(random() % 300, ' ');
+    for (char& c : a) c = "qQ@`"[random() % 4 == 0 ? random() % 4 : 0];
+    std::string b = a.substr(0, random() % (a.size() + 1));
+    if (random() % 2) b += "qQz"[random() % 3];
+    const std::int32_t mode = static_cast<std::int32_t>(random() % 2);
+    const unsigned fold = mode != 0 ? 32 : 0;
+    std::size_t p = 0;
+    for (; p < a.size() && p < b.size(); ++p) {
+      if ((static_cast<unsigned char>(a[p]) | fold) != (static_cast<unsigned char>(b[p]) | fold))
+        break;
+    }
+    const int expected = static_cast<int>(static_cast<unsigned char>(a.c_str()[p])) -
+                         static_cast<int>(static_cast<unsigned char>(b.c_str()[p]));
+    std::string storageA = std::string(random() % 32, '#') + a;
+    std::string storageB = std::string(random() % 32, '#') + b;
+    const char* x = round % 3 == 1 ? pageA.TextAtEnd(a.data(), a.size())
+                                   : storageA.c_str() + (storageA.size() - a.size());
+    const char* y = round % 3 == 2 ? pageB.TextAtEnd(b.data(), b.size())
+                                   : storageB.c_str() + (storageB.size() - b.size());
+    const tw::CompareResult got = tw::TextCompare(x, y, mode);
+    ASSERT_EQ(got.position, static_cast<std::int32_t>(p)) << "'" << a << "' '" << b << "' " << mode;
+    ASSERT_EQ(got.difference, expected) << "'" << a << "' '" << b << "' " << mode;
   }
 }
 

@@ -1,6 +1,6 @@
-// Library start-up: predefined texts, program folder, bit counts, the SSE2
-// refusal, the x87 control-word switch and the powers-of-ten table, checked
-// against exact big-integer arithmetic done here.
+// Library start-up: predefined texts, program folder, bit counts, the choice
+// of vector kernels, the SSE2 refusal, the x87 control-word switch and the
+// powers-of-ten table, checked against exact big-integer arithmetic done here.
 #include "support/startup.h"
 
 #include "compat/win32.h"
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tools/child.h"
+#include "trace/kernels.h"
 
 namespace {
 
@@ -70,6 +71,17 @@ TEST(LibraryInit, BitCountsAndRepeatedRunsAgree) {
   for (int b = 0; b < 256; ++b) {
     EXPECT_EQ(tw::g_bitCount[b], __builtin_popcount(static_cast<unsigned>(b))) << b;
   }
+}
+
+TEST(LibraryInit, ChoosesTheKernelsAndKeepsAChoiceMadeBefore) {
+  const tw::KernelSet best = tw::testing::ChooseKernelsAgain();
+  tw::g_kernelSet.store(0);  // as before any routine has run
+  tw::LibraryInit();
+  EXPECT_EQ(tw::g_kernelSet.load(), static_cast<std::int32_t>(best));
+  ASSERT_TRUE(tw::testing::UseKernels(tw::KernelSet::kSse2));
+  tw::LibraryInit();
+  EXPECT_EQ(tw::ActiveKernels(), tw::KernelSet::kSse2) << "start-up keeps the choice once made";
+  tw::testing::ChooseKernelsAgain();
 }
 
 TEST(LibraryInit, WithoutSse2ShowsTheRefusalAndEndsWithMinus99) {

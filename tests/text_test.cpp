@@ -5,12 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "tools/capture.h"
 #include "tools/guarded_page.h"
+#include "tools/kernels.h"
+#include "tools/xmm_call.h"
 
 namespace {
 
@@ -60,9 +64,14 @@ TEST(DecimalText64, RendersTheWholeRange) {
 
 using tw_test::GuardedPage;
 
-TEST(TextLengthSse2, EveryAlignmentAndLength) {
-  alignas(64) char block[320];
-  for (std::size_t offset = 0; offset < 64; ++offset) {
+// The text lengths run once per kernel set.
+TW_PER_KERNEL_SUITE(TextLengthSse2);
+TW_PER_KERNEL_SUITE(TextLength);
+TW_PER_KERNEL_SUITE(TextCopy);
+
+TEST_P(TextLengthSse2, EveryAlignmentAndLength) {
+  alignas(128) char block[400];
+  for (std::size_t offset = 0; offset < 128; ++offset) {
     for (std::size_t length = 0; length < 250; ++length) {
       std::memset(block, 'a', sizeof block);
       block[offset + length] = '\0';
@@ -71,21 +80,36 @@ TEST(TextLengthSse2, EveryAlignmentAndLength) {
   }
 }
 
-TEST(TextLengthSse2, TextEndingJustBeforeAnUnreadablePage) {
+TEST_P(TextLengthSse2, TextEndingJustBeforeAnUnreadablePage) {
   GuardedPage page;
   for (std::size_t length = 0; length < 300; ++length) {
     EXPECT_EQ(tw::TextLengthSse2(page.TextAtEnd(length)), length);
   }
 }
 
-TEST(TextLengthSse2, HighBytesAreNotTerminators) {
+TEST_P(TextLengthSse2, HighBytesAreNotTerminators) {
   alignas(16) char text[40];
   std::memset(text, 0x80, sizeof text);
   text[33] = '\0';
   EXPECT_EQ(tw::TextLengthSse2(text + 1), 32u);
 }
 
-TEST(TextLength, EveryAlignmentAndLengthAndByteValue) {
+// The routine promises to leave xmm0 as it found it, whichever kernel runs.
+TEST_P(TextLengthSse2, KeepsXmm0) {
+  for (const char* text :
+       {"", "short", "a text longer than one block of thirty-two bytes, and more"}) {
+    const std::uintptr_t args[4] = {reinterpret_cast<std::uintptr_t>(text), 0, 0, 0};
+    std::uint64_t in[8];
+    std::uint64_t out[8] = {};
+    for (int i = 0; i < 8; ++i) in[i] = 0x0123456789ABCDEFull + 0x1111111111111111ull * i;
+    const std::uint64_t length =
+        tw_test::CallWithXmm(reinterpret_cast<const void*>(&tw::TextLengthSse2), args, in, out);
+    EXPECT_EQ(static_cast<std::uint32_t>(length), std::strlen(text));
+    EXPECT_EQ(out[0], in[0]) << "xmm0 changed for '" << text << "'";
+  }
+}
+
+TEST_P(TextLength, EveryAlignmentAndLengthAndByteValue) {
   alignas(16) unsigned char block[64];
   for (std::size_t offset = 0; offset < 8; ++offset) {
     for (std::size_t length = 0; length < 40; ++length) {
@@ -99,14 +123,14 @@ TEST(TextLength, EveryAlignmentAndLengthAndByteValue) {
   }
 }
 
-TEST(TextLength, TextEndingJustBeforeAnUnreadablePage) {
+TEST_P(TextLength, TextEndingJustBeforeAnUnreadablePage) {
   GuardedPage page;
   for (std::size_t length = 0; length < 40; ++length) {
     EXPECT_EQ(tw::TextLength(page.TextAtEnd(length, '\x80')), length);
   }
 }
 
-TEST(TextCopy, CountedCopies) {
+TEST_P(TextCopy, CountedCopies) {
   const char source[] = "abcdefghij";
   for (std::int32_t count = 0; count <= 11; ++count) {
     char destination[16];
@@ -118,7 +142,7 @@ TEST(TextCopy, CountedCopies) {
   }
 }
 
-TEST(TextCopy, NegativeCountsCountFromTheTextLength) {
+TEST_P(TextCopy, NegativeCountsCountFromTheTextLength) {
   const char source[] = "hello";
   char destination[16];
   std::memset(destination, '#', sizeof destination);
@@ -138,6 +162,61 @@ TEST(ConsoleWrite, WritesTheTextAndReturnsTheCount) {
   EXPECT_EQ(tw::ConsoleWrite(""), 0u);
   EXPECT_EQ(tw::ConsoleWrite("mbi.hbrBack\t-5\r\n"), 16u);
   EXPECT_EQ(capture.Finish(), "Brush\tmbi.hbrBack\t-5\r\n");
+}
+
+// ---- the choice of kernels ----
+
+void SetKernelVariable(const char* value) {
+#ifdef _WIN32
+  _putenv_s("TARNWICK_KERNELS", value != nullptr ? value : "");
+#else
+  if (value != nullptr) {
+    setenv("TARNWICK_KERNELS", value, 1);
+  } else {
+    unsetenv("TARNWICK_KERNELS");
+  }
+#endif
+}
+
+TEST(KernelChoice, TheVariableForcesSse2AndTheProcessorDecidesOtherwise) {
+  const char* original = std::getenv("TARNWICK_KERNELS");
+  const std::string kept = original != nullptr ? original : "";
+  const tw::KernelSet best =
+      tw::KernelSetAvailable(tw::KernelSet::kAvx2) ? tw::KernelSet::kAvx2 : tw::KernelSet::kSse2;
+  std::printf("this processor and target run the %s kernels\n", tw::KernelSetName(best));
+  const struct {
+    const char* value;
+    tw::KernelSet expected;
+  } cases[] = {
+      {nullptr, best},
+      {"sse2", tw::KernelSet::kSse2},
+      {"SSE2", tw::KernelSet::kSse2},
+      {"avx2", best},
+      {"", best},
+      {"sse", best},
+      {"sse2x", best},
+  };
+  for (const auto& c : cases) {
+    SetKernelVariable(c.value);
+    EXPECT_EQ(tw::testing::ChooseKernelsAgain(), c.expected) << (c.value ? c.value : "(unset)");
+    EXPECT_EQ(tw::ActiveKernels(), c.expected);
+  }
+  SetKernelVariable(original != nullptr ? kept.c_str() : nullptr);
+  tw::testing::ChooseKernelsAgain();
+}
+
+TEST(KernelChoice, MadeOnceAndSwitchedOnlyByTheTestSetter) {
+  EXPECT_TRUE(tw::KernelSetAvailable(tw::KernelSet::kSse2));
+#if !defined(__x86_64__)
+  EXPECT_FALSE(tw::KernelSetAvailable(tw::KernelSet::kAvx2)) << "32-bit targets run SSE2 only";
+#endif
+  ASSERT_TRUE(tw::testing::UseKernels(tw::KernelSet::kSse2));
+  EXPECT_EQ(tw::ChooseKernels(), tw::KernelSet::kSse2) << "a second choice keeps the first";
+  EXPECT_EQ(tw::testing::UseKernels(tw::KernelSet::kAvx2),
+            tw::KernelSetAvailable(tw::KernelSet::kAvx2));
+  EXPECT_STREQ(tw::KernelSetName(tw::KernelSet::kSse2), "sse2");
+  EXPECT_STREQ(tw::KernelSetName(tw::KernelSet::kAvx2), "avx2");
+  tw::testing::ChooseKernelsAgain();
 }
 
 }  // namespace

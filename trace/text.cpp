@@ -2,6 +2,8 @@
 #include "trace/text.h"
 
 #include "compat/win32.h"
+#include "trace/kernels.h"
+#include "trace/text_avx2.h"
 
 #include <emmintrin.h>
 
@@ -63,13 +65,11 @@ __attribute__((no_sanitize("address"))) inline unsigned ZeroMask(const char* blo
       _mm_load_si128(reinterpret_cast<const __m128i*>(block)), _mm_setzero_si128())));
 }
 
-}  // namespace
-
 // Reading whole aligned blocks may pass the end of the text's object, never
 // the page: the sanitizer is told that this is intended. After the first
 // block, blocks are tested one at a time up to a 64-byte boundary and then
 // four at a time; four aligned blocks of one 64-byte line share a page.
-__attribute__((no_sanitize("address"))) std::uint32_t TextLengthSse2(const char* text) {
+__attribute__((no_sanitize("address"))) std::uint32_t TextLengthSse2Kernel(const char* text) {
   const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(text);
   const char* block = reinterpret_cast<const char*>(address & ~std::uintptr_t{15});
   unsigned mask = ZeroMask(block) >> (address & 15);
@@ -100,7 +100,7 @@ __attribute__((no_sanitize("address"))) std::uint32_t TextLengthSse2(const char*
   }
 }
 
-__attribute__((no_sanitize("address"))) std::uint32_t TextLength(const char* text) {
+__attribute__((no_sanitize("address"))) std::uint32_t TextLengthWords(const char* text) {
   const char* p = text;
   while ((reinterpret_cast<std::uintptr_t>(p) & 3) != 0) {
     if (*p == '\0') return static_cast<std::uint32_t>(p - text);
@@ -117,6 +117,87 @@ __attribute__((no_sanitize("address"))) std::uint32_t TextLength(const char* tex
     }
   }
 }
+
+}  // namespace
+
+// The dispatch place of the text lengths: the AVX2 kernel where the library
+// chose it, else the routine's own SSE2 or word form. TextLengthSse2 itself is
+// the small assembly entry below, which keeps xmm0 around this choice.
+extern "C" std::uint32_t tw_TextLengthChosen(const char* text) {
+#if defined(__x86_64__)
+  if (UseAvx2Kernels()) return TextLengthAvx2(text);
+#endif
+  return TextLengthSse2Kernel(text);
+}
+
+std::uint32_t TextLength(const char* text) {
+#if defined(__x86_64__)
+  if (UseAvx2Kernels()) return TextLengthAvx2(text);
+#endif
+  return TextLengthWords(text);
+}
+
+}  // namespace tw
+
+// tw::TextLengthSse2 (const char*), named by its mangled name: keeps xmm0 in
+// a slot on the stack while the chosen kernel runs, as the routine promises.
+// The kernels may change the upper halves of the YMM registers only.
+#define TW_STRINGIZE2(x) #x
+#define TW_STRINGIZE(x) TW_STRINGIZE2(x)
+#define TW_SYMBOL(name) TW_STRINGIZE(__USER_LABEL_PREFIX__) #name
+
+#if defined(__x86_64__) && defined(_WIN32)
+// Microsoft x64: the text stays in rcx; 32 bytes of shadow space below the slot.
+asm(".intel_syntax noprefix\n"
+    ".text\n"
+    ".p2align 4\n"
+    ".globl " TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) "\n"
+    ".def " TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) "; .scl 2; .type 32; .endef\n"
+    TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) ":\n"
+    "  sub rsp, 56\n"
+    "  movdqu [rsp+32], xmm0\n"
+    "  call " TW_SYMBOL(tw_TextLengthChosen) "\n"
+    "  movdqu xmm0, [rsp+32]\n"
+    "  add rsp, 56\n"
+    "  ret\n"
+    ".att_syntax prefix\n");
+#elif defined(__x86_64__)
+// System V: the text stays in rdi.
+asm(".intel_syntax noprefix\n"
+    ".text\n"
+    ".p2align 4\n"
+    ".globl " TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) "\n"
+    ".type " TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) ", @function\n"
+    TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) ":\n"
+    "  sub rsp, 24\n"
+    "  movdqu [rsp], xmm0\n"
+    "  call " TW_SYMBOL(tw_TextLengthChosen) "@PLT\n"
+    "  movdqu xmm0, [rsp]\n"
+    "  add rsp, 24\n"
+    "  ret\n"
+    ".size " TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) ", .-" TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) "\n"
+    ".att_syntax prefix\n");
+#elif defined(__i386__)
+// cdecl: the text is copied to the callee's argument slot.
+asm(".intel_syntax noprefix\n"
+    ".text\n"
+    ".p2align 4\n"
+    ".globl " TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) "\n"
+    TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) ":\n"
+    "  sub esp, 28\n"
+    "  movdqu [esp+12], xmm0\n"
+    "  mov eax, [esp+32]\n"
+    "  mov [esp], eax\n"
+    "  call " TW_SYMBOL(tw_TextLengthChosen) "\n"
+    "  movdqu xmm0, [esp+12]\n"
+    "  add esp, 28\n"
+    "  ret\n"
+    ".att_syntax prefix\n");
+#else
+#error "TextLengthSse2's entry is written for x86 and x86-64"
+#endif
+
+namespace tw {
 
 char* TextCopy(char* destination, const char* source, std::int32_t count) {
   if (count < 0) count = static_cast<std::int32_t>(TextLengthSse2(source)) + count + 2;
