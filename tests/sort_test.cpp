@@ -247,9 +247,12 @@ TEST(ArrayScan, StatedCasesAndTheBlockEnd) {
   EXPECT_EQ(tw::ArrayScan(block, 40, word, tw::kScanDoubleWords), 20);
   EXPECT_EQ(tw::ArrayScan(block, 23, word, tw::kScanDoubleWords), -1);  // ends beyond
   EXPECT_EQ(tw::ArrayScan(block, 24, word, tw::kScanDoubleWords), 20);
-  EXPECT_EQ(tw::ArrayScan(block, 40, 0x33333333, tw::kScanBytes), -1);
-  block[9] = 0x33;
-  EXPECT_EQ(tw::ArrayScan(block, 40, 0x33333333, tw::kScanBytes), 7);
+  EXPECT_EQ(tw::ArrayScan(block, 40, 0x33333333, tw::kScanBytes), 7);  // inside the word at 6
+  EXPECT_EQ(tw::ArrayScan(block, 40, 0x55555555, tw::kScanBytes), -1);
+  block[33] = 0x55;
+  EXPECT_EQ(tw::ArrayScan(block, 40, 0x55555555, tw::kScanBytes), 33);
+  EXPECT_EQ(tw::ArrayScan(block, 33, 0x55555555, tw::kScanBytes), -1);
+  EXPECT_EQ(tw::ArrayScan(block, 40, 0x33443344, tw::kScanWords), 6);  // 16-bit 0x3344 at 6
   EXPECT_EQ(tw::ArrayScan(block, 0, 0, tw::kScanBytes), -1);
   EXPECT_EQ(tw::ArrayScan(block, -5, 0, tw::kScanBytes), -1);
   // A block that ends at a page's end: nothing after it is read.
