@@ -29,8 +29,7 @@ inline std::uint32_t Mask32(const char* text, char byte) {
   const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text));
   const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + 16));
   const auto lowBits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(low, wanted)));
-  const auto highBits =
-      static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(high, wanted)));
+  const auto highBits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(high, wanted)));
   return lowBits | (highBits << 16);
 }
 
@@ -217,8 +216,8 @@ bool WriteElements(HANDLE file, const ArrayElementEntry* elements, std::int32_t 
     const std::uint32_t length =
         element.address == 0
             ? 0
-            : static_cast<std::uint32_t>(element.length < 0 ? -static_cast<std::int64_t>(element.length)
-                                                            : element.length);
+            : static_cast<std::uint32_t>(
+                  element.length < 0 ? -static_cast<std::int64_t>(element.length) : element.length);
     const char* text = reinterpret_cast<const char*>(element.address);
     if (std::uint64_t{buffered} + length + 2 >= kPieceLimit) {
       if (!WriteAll(file, area, buffered)) return false;
@@ -327,7 +326,8 @@ std::uint32_t CountLines(const char* text, std::uint32_t size, bool lineFeeds) {
   if (size == 0) return 0;
   const std::uint32_t ends = CountLineEnds(text, size, lineFeeds);
   // Does the text end with a line end?
-  const bool closed = text[size - 1] == '\n' && (lineFeeds || (size >= 2 && text[size - 2] == '\r'));
+  const bool closed =
+      text[size - 1] == '\n' && (lineFeeds || (size >= 2 && text[size - 2] == '\r'));
   return ends + (closed ? 0 : 1);
 }
 

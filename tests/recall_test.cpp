@@ -203,7 +203,10 @@ TEST(Recall, StatedCases) {
   const Case cases[] = {
       {"crlf with final", "a\r\nb\r\n", 0, {"a", "b"}},
       {"crlf without final", "a\r\nb", 0, {"a", "b"}},
-      {"five bare line feeds first", "a\nb\nc\nd\ne\nf\r\ng", 0, {"a", "b", "c", "d", "e", "f\r", "g"}},
+      {"five bare line feeds first",
+       "a\nb\nc\nd\ne\nf\r\ng",
+       0,
+       {"a", "b", "c", "d", "e", "f\r", "g"}},
       {"four bare line feeds first", "a\nb\nc\nd\ne\r\nf", 0, {"a\nb\nc\nd\ne", "f"}},
       {"four bare then crlf", "a\nb\nc\nd\r\ne", 0, {"a\nb\nc\nd", "e"}},
       {"bare after first crlf", "a\r\nb\nc\nd\ne\nf\ng\r\n", 0, {"a", "b\nc\nd\ne\nf\ng"}},

@@ -94,8 +94,8 @@ TEST(NumberArraySort, MatchesThePairAtATimeCombSortAndSortsLikeStdSort) {
           for (std::size_t i = 0; i < n; ++i) expectedCompanion[i] = static_cast<std::int32_t>(i);
           ReferenceCombSort(expected, &expectedCompanion, descending != 0, floats != 0);
           std::vector<std::int32_t> companion(n + 1, -7);
-          const std::int32_t count = descending ? -static_cast<std::int32_t>(n)
-                                                : static_cast<std::int32_t>(n);
+          const std::int32_t count =
+              descending ? -static_cast<std::int32_t>(n) : static_cast<std::int32_t>(n);
           const std::uintptr_t options = tw::SortCompanion(
               companion.data(), tw::kSortFillCompanion | (floats ? tw::kSortFloats : 0));
           tw::NumberArraySort(values.data(), count, options);
@@ -229,8 +229,8 @@ TEST(ArrayScan, MatchesAReferenceForEveryWidthAndOffset) {
     const std::int32_t length = static_cast<std::int32_t>(random() % 150);
     const std::int32_t selectors[] = {-1, 0x180, 0, 0x100, 1, 0x7F};
     const std::int32_t selector = selectors[random() % 6];
-    const std::uint32_t value = static_cast<std::uint32_t>(random() % 3) * 0x01010101u +
-                                (round % 5 == 0 ? 0x100u : 0u);
+    const std::uint32_t value =
+        static_cast<std::uint32_t>(random() % 3) * 0x01010101u + (round % 5 == 0 ? 0x100u : 0u);
     const unsigned char* block = storage.data() + offset;
     ASSERT_EQ(tw::ArrayScan(block, length, value, selector),
               ReferenceScan(block, length, value, selector))
@@ -295,8 +295,8 @@ std::string Folded(const std::string& text) {
 
 TEST(CompareFolded, FoldsOnlyAsciiLettersAndComparesUnsigned) {
   EXPECT_EQ(tw::CompareFolded("ABC", "abc"), 0);
-  EXPECT_LT(tw::CompareFolded("_", "a"), 0);  // '_' (95) before 'a' (97), as with lower case
-  EXPECT_GT(tw::CompareFolded("Z", "_"), 0);  // 'z' (122) after '_'
+  EXPECT_LT(tw::CompareFolded("_", "a"), 0);     // '_' (95) before 'a' (97), as with lower case
+  EXPECT_GT(tw::CompareFolded("Z", "_"), 0);     // 'z' (122) after '_'
   EXPECT_GT(tw::CompareFolded("\xC4", "z"), 0);  // bytes above 127 after ASCII
   EXPECT_EQ(tw::CompareFolded("\xC4", "\xE4"), static_cast<int>(0xC4) - 0xE4);
   EXPECT_LT(tw::CompareFolded("ab", "abc"), 0);
@@ -337,10 +337,9 @@ TEST(StringArraySort, RandomTextsInBothDirectionsMatchTheFoldedOrder) {
       const std::string x = Folded(sorted[i - 1]), y = Folded(sorted[i]);
       const auto* px = reinterpret_cast<const unsigned char*>(x.c_str());
       const auto* py = reinterpret_cast<const unsigned char*>(y.c_str());
-      const bool inOrder = descending ? !std::lexicographical_compare(px, px + x.size(), py,
-                                                                      py + y.size())
-                                      : !std::lexicographical_compare(py, py + y.size(), px,
-                                                                      px + x.size());
+      const bool inOrder =
+          descending ? !std::lexicographical_compare(px, px + x.size(), py, py + y.size())
+                     : !std::lexicographical_compare(py, py + y.size(), px, px + x.size());
       ASSERT_TRUE(inOrder) << round << ": " << sorted[i - 1] << " | " << sorted[i];
     }
   }
@@ -350,7 +349,7 @@ TEST(StringArraySort, RandomTextsInBothDirectionsMatchTheFoldedOrder) {
 TEST(StringArraySort, CountsEmptyElementsAndBadNumbers) {
   MakeArray(4, {"delta", "Alpha", "", "charlie", "BRAVO"});
   tw::ArrayElements(tw::ArrayHeaderOf(4))[2] = {0, 0};  // no text at all: the empty text
-  tw::StringArraySort(4, 3);                             // only the first three
+  tw::StringArraySort(4, 3);                            // only the first three
   EXPECT_EQ(ArrayTexts(4), (std::vector<std::string>{"", "Alpha", "delta", "charlie", "BRAVO"}));
   tw::StringArraySort(-4, 0);
   EXPECT_EQ(ArrayTexts(4), (std::vector<std::string>{"delta", "charlie", "BRAVO", "Alpha", ""}));
