@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/arrays.h"
 #include "support/errors.h"
 #include "support/heap.h"
 #include "support/search.h"
@@ -191,12 +192,17 @@ std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot) {
 }
 
 // A deferred newest result is carried out into the copy, so the copy holds
-// the text the record stands for. The blocks come from the process heap; the
-// string-slot pool registers them once the array family has it.
+// the text the record stands for. The copies are pooled blocks; once the pool
+// has been emptied (the fatal-error report does that) the places no longer
+// own them.
 char* ResultPersist() {
+  static std::uint32_t poolGeneration = 0;
+  if (poolGeneration != PoolGeneration()) {
+    poolGeneration = PoolGeneration();
+    for (char*& place : g_persist.places) place = nullptr;
+  }
   const TextView newest = NewestView();
-  char* copy =
-      static_cast<char*>(HeapBlockAllocate(static_cast<std::size_t>(newest.length) + 1, 0));
+  char* copy = static_cast<char*>(BlockAllocate(static_cast<std::size_t>(newest.length) + 1, 0));
   char* end = copy + newest.length;
   if (IsDeferredRecord(newest.text)) {
     end = DeferredMaterialise(newest.text, copy);
@@ -205,7 +211,7 @@ char* ResultPersist() {
   }
   *end = '\0';
   g_persist.index = g_persist.index == kPersistPlaces ? 1 : g_persist.index + 1;
-  HeapBlockRelease(g_persist.places[g_persist.index]);
+  BlockRelease(g_persist.places[g_persist.index]);
   g_persist.places[g_persist.index] = copy;
   return copy;
 }
