@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "examples/load_lines.h"
 #include "support/arrays.h"
 #include "support/files.h"
 #include "support/recall.h"
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
   }
   if (tw::FileSize(input) < 0) return Fail("cannot read ", input);
 
-  const tw::RecallResult loaded = tw::Recall(tw::RecallName(input), kLines, 0, tw::kRecallDefault);
+  const tw::RecallResult loaded = examples::LoadLines(input, kLines);
   const tw::ArrayElementEntry* lines = tw::ArrayElements(tw::ArrayHeaderOf(kLines));
   std::int32_t longest = 0;
   std::int32_t longestLine = 0;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "examples/load_lines.h"
 #include "support/arrays.h"
 #include "support/files.h"
 #include "support/heap.h"
@@ -163,8 +164,7 @@ int main(int argc, char** argv) {
   if (parsed >= 0) return parsed;
   if (tw::FileSize(options.input) < 0) return Fail("cannot read ", options.input);
 
-  const tw::RecallResult loaded =
-      tw::Recall(tw::RecallName(options.input), kLines, 0, tw::kRecallDefault);
+  const tw::RecallResult loaded = examples::LoadLines(options.input, kLines);
   const std::int32_t count = loaded.lines;
   const bool mark = TakeByteOrderMark(tw::ArrayHeaderOf(kLines));
   int sorted = kLines;

@@ -29,6 +29,8 @@ void ExampleHeapBlocks();
 void ExampleFormat();
 void ExampleRead();
 void ExampleCompareFloat();
+void ExampleRecallAndStore();
+void ExampleSorts();
 
 namespace {
 
@@ -133,6 +135,11 @@ TEST(DocsNumbers, ReadExamplePrintsWhatTheDocsShow) {
 
 TEST(DocsNumbers, CompareFloatExamplePrintsWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleCompareFloat), "-1 0 -1 0 ");
+}
+
+TEST(DocsRecall, ExamplesPrintWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleRecallAndStore), "3 two\r\none\r\ntwo\r\n");
+  EXPECT_EQ(RunExample(ExampleSorts), "1 3 -5 30 5 ");
 }
 
 }  // namespace
