@@ -178,11 +178,13 @@ inline bool CommandLineReference(const std::string& line, std::int32_t n, std::s
     const char quote = text[at];
     if (kQuotes.find(quote) != std::string::npos) {
       ++at;
-      // The first character after the opening quote is always taken.
-      if (at < text.size() && static_cast<unsigned char>(text[at]) > 9)
+      // The first character after the opening quote is always taken (a
+      // control character too); the end of the line is not.
+      if (at < text.size()) {
         value += text[at++];
-      else
+      } else {
         complete = false;
+      }
       while (complete) {
         if (at >= text.size() || static_cast<unsigned char>(text[at]) <= 9) {
           complete = false;
