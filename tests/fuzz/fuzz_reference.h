@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "compat/win32.h"
+
 namespace tw_fuzz {
 
 // The text a NUL-terminated argument names: its bytes up to the first zero.
@@ -160,6 +162,22 @@ inline std::string TrimReference(const std::string& source, std::uint32_t mode) 
     }
   }
   return source.substr(first, end - first);
+}
+
+// TextCase of bytes: ASCII letters by rule, the other bytes as the system's
+// conversion (CharUpperBuffA, CharLowerBuffA) has them.
+inline std::string CaseReference(const std::string& source, bool upper) {
+  std::string out = source;
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z' && upper) {
+      c = static_cast<char>(c - 32);
+    } else if (c >= 'A' && c <= 'Z' && !upper) {
+      c = static_cast<char>(c + 32);
+    } else if (static_cast<unsigned char>(c) >= 128) {
+      upper ? CharUpperBuffA(&c, 1) : CharLowerBuffA(&c, 1);
+    }
+  }
+  return out;
 }
 
 // ---- Command line ----

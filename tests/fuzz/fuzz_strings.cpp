@@ -130,17 +130,7 @@ void Case(tw_fuzz::Input& in) {
     return;
   }
   const std::string source = tw_fuzz::UpToZero(in.Text(3000));
-  std::string expected = source;
-  for (char& c : expected) {
-    // Letters of ASCII by rule; the other bytes as the system's conversion has them.
-    if (c >= 'a' && c <= 'z' && (flags & tw::kCaseUpper))
-      c = static_cast<char>(c - 32);
-    else if (c >= 'A' && c <= 'Z' && !(flags & tw::kCaseUpper))
-      c = static_cast<char>(c + 32);
-    else if (static_cast<unsigned char>(c) >= 128) {
-      (flags & tw::kCaseUpper) ? CharUpperBuffA(&c, 1) : CharLowerBuffA(&c, 1);
-    }
-  }
+  const std::string expected = tw_fuzz::CaseReference(source, (flags & tw::kCaseUpper) != 0);
   tw::TextCase(tw::Arg(tw_fuzz::GuardedText(0, source)), flags);
   Expect(NewestProduced(), expected,
          "TextCase(" + tw_fuzz::Escaped(source) + ", " + std::to_string(flags) + ")");
