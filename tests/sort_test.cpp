@@ -302,8 +302,10 @@ TEST(CompareFolded, FoldsOnlyAsciiLettersAndComparesUnsigned) {
   EXPECT_LT(tw::CompareFolded("ab", "abc"), 0);
   EXPECT_GT(tw::CompareFolded("b", "ABC"), 0);
 #ifdef _WIN32
-  // The runtime library agrees.
-  const char* texts[] = {"_", "a", "Z", "[", "\xC4", "\xE4", "ab", "AB", "", "a b"};
+  // The runtime library agrees on ASCII texts. (Windows' msvcrt also compares
+  // bytes above 127 unsigned; Wine's compares them as signed values, so they
+  // are left out here.)
+  const char* texts[] = {"_", "a", "Z", "[", "~", "`", "ab", "AB", "", "a b"};
   for (const char* a : texts) {
     for (const char* b : texts) {
       const int ours = tw::CompareFolded(a, b);
@@ -312,6 +314,20 @@ TEST(CompareFolded, FoldsOnlyAsciiLettersAndComparesUnsigned) {
       EXPECT_EQ(ours == 0, theirs == 0) << a << " " << b;
     }
   }
+#endif
+}
+
+// The order StringArraySort promises: _stricmp's on Windows (where the
+// runtime library sorts), the folded unsigned bytes natively.
+int ReferenceCompare(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+  return _stricmp(a.c_str(), b.c_str());
+#else
+  const std::string x = Folded(a), y = Folded(b);
+  const auto* px = reinterpret_cast<const unsigned char*>(x.c_str());
+  const auto* py = reinterpret_cast<const unsigned char*>(y.c_str());
+  if (std::lexicographical_compare(px, px + x.size(), py, py + y.size())) return -1;
+  return std::lexicographical_compare(py, py + y.size(), px, px + x.size()) ? 1 : 0;
 #endif
 }
 
@@ -334,13 +350,9 @@ TEST(StringArraySort, RandomTextsInBothDirectionsMatchTheFoldedOrder) {
     std::sort(b.begin(), b.end());
     ASSERT_EQ(a, b);
     for (std::size_t i = 1; i < sorted.size(); ++i) {
-      const std::string x = Folded(sorted[i - 1]), y = Folded(sorted[i]);
-      const auto* px = reinterpret_cast<const unsigned char*>(x.c_str());
-      const auto* py = reinterpret_cast<const unsigned char*>(y.c_str());
-      const bool inOrder =
-          descending ? !std::lexicographical_compare(px, px + x.size(), py, py + y.size())
-                     : !std::lexicographical_compare(py, py + y.size(), px, px + x.size());
-      ASSERT_TRUE(inOrder) << round << ": " << sorted[i - 1] << " | " << sorted[i];
+      const int order = ReferenceCompare(sorted[i - 1], sorted[i]);
+      ASSERT_TRUE(descending ? order >= 0 : order <= 0)
+          << round << ": " << sorted[i - 1] << " | " << sorted[i];
     }
   }
   tw::ArrayErase(3);
