@@ -111,7 +111,8 @@ def main(source, target):
             lines.append("| " + " | ".join(row) + " |")
         lines.append("")
     if item_rates:
-        lines.append("The number routines are measured in numbers per second, per input set.")
+        lines.append("Routines measured in items per second (numbers, or lines for the string sort)"
+                     " give their rates per input set, in millions per second.")
         lines.append("")
     for family, by_label in item_rates.items():
         peers = [name for name in next(iter(by_label.values())) if name != "ours"]
