@@ -420,10 +420,21 @@ TEST(Recall, Utf16ConversionAgreesWithTheSystem) {
 
 TEST(Recall, KeepsTheCallersVectorRegisters) {
   const char* text = "one\r\ntwo\r\nthree four five six seven eight nine ten eleven twelve";
-  const std::uintptr_t args[4] = {tw::kRecallText, 12, reinterpret_cast<std::uintptr_t>(text), 0};
   const std::uint64_t in[8] = {0x1111111111111111ull, 0x2222222222222222ull, 3, 4, 5, 6, 7, 8};
   std::uint64_t out[8] = {};
-  tw_test::CallWithXmm(reinterpret_cast<const void*>(&tw::Recall), args, in, out);
+#if defined(__i386__) && !defined(_WIN32)
+  // The i386 System V convention returns the struct through a hidden first
+  // argument, so Recall takes five words there: more than the driver passes.
+  (void)text;
+  (void)in;
+  (void)out;
+  GTEST_SKIP() << "Recall takes five argument words in the i386 System V convention";
+#else
+  const std::uintptr_t args[4] = {tw::kRecallText, 12, reinterpret_cast<std::uintptr_t>(text), 0};
+  const std::uint64_t result =
+      tw_test::CallWithXmm(reinterpret_cast<const void*>(&tw::Recall), args, in, out);
+  EXPECT_EQ(static_cast<std::int32_t>(result & 0xFFFFFFFF), 3);  // the line count
+#endif
   EXPECT_EQ(out[0], in[0]);
   EXPECT_EQ(out[1], in[1]);
   EXPECT_EQ(ArrayLines(12).size(), 3u);
