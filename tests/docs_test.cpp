@@ -34,6 +34,8 @@ void ExampleFields();
 void ExampleInsertDelete();
 void ExampleRecordArrays();
 void ExamplePool();
+void ExampleRecallAndStore();
+void ExampleSorts();
 
 namespace {
 
@@ -146,6 +148,11 @@ TEST(DocsArrays, ExamplesPrintWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleInsertDelete), "[][][two][three]\r\n");
   EXPECT_EQ(RunExample(ExampleRecordArrays), "9\r\n");
   EXPECT_EQ(RunExample(ExamplePool), "pooled +1 -1\r\n");
+}
+
+TEST(DocsRecall, ExamplesPrintWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleRecallAndStore), "3 two\r\none\r\ntwo\r\n");
+  EXPECT_EQ(RunExample(ExampleSorts), "1 3 -5 30 5 ");
 }
 
 }  // namespace
