@@ -352,7 +352,7 @@ TEST_F(Deferred, RecordNamesTheFileAndCarriesItsSize) {
   const std::string name = Make("d.txt", "hello deferred");
   const tw::TempTextResult record = tw::DeferredFileRead(name.c_str());
   ASSERT_NE(record.text, nullptr);
-  EXPECT_TRUE(tw::IsDeferredRecord(record.text));
+  EXPECT_EQ(tw::ResultDeferredRecord(record.slot), record.text);
   EXPECT_EQ(RecordWord(record.text, 0), tw::kDeferredMarker);
   EXPECT_EQ(RecordWord(record.text, 1), tw::kDeferredFileRead);
   EXPECT_EQ(RecordWord(record.text, 2), reinterpret_cast<tw::DeferredWord>(name.c_str()));
