@@ -418,8 +418,8 @@ BOOL WINAPI SetConsoleCursorPosition(HANDLE console, COORD position) {
     return FALSE;
   }
   char sequence[32];
-  const int length = snprintf(sequence, sizeof sequence, "\x1b[%d;%dH", position.Y + 1,
-                              position.X + 1);
+  const int length =
+      snprintf(sequence, sizeof sequence, "\x1b[%d;%dH", position.Y + 1, position.X + 1);
   WriteAll(fd, sequence, static_cast<std::size_t>(length));
   return TRUE;
 }
@@ -535,7 +535,8 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int cou
     ++count;
   }
   std::size_t needed = 0;
-  for (int i = 0; i < count;) needed += static_cast<std::size_t>(Utf8Length(NextCodePoint(text, count, i)));
+  for (int i = 0; i < count;)
+    needed += static_cast<std::size_t>(Utf8Length(NextCodePoint(text, count, i)));
   if (needed > 0x7FFFFFFF) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;

@@ -1,0 +1,61 @@
+// A small program for the terminal tests of the console routines: run in a
+// tmux pane by console_tmux.sh, which types keys and reads the screen.
+//   console_driver input [pre-typed]     ConsoleInput with the prompt "Name? "
+//   console_driver waitkey N [sleep ms]  sleeps, then N times WaitKey; then the
+//                                        terminal mode as it is afterwards
+// Native only (termios).
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "support/console.h"
+
+namespace {
+
+void Print(const std::string& text) {
+  tw::ConsolePrint(text.c_str());
+}
+
+int RunInput(const char* preTyped) {
+  const char* line = tw::ConsoleInput("Name? ", preTyped);
+  Print("[" + std::string(line) + "] " + std::to_string(strlen(line)) + "\r\n");
+  return 0;
+}
+
+bool SameMode(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_lflag == b.c_lflag &&
+         memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+int RunWaitKey(int count, int sleepMs) {
+  termios before = {};
+  tcgetattr(STDIN_FILENO, &before);
+  Print("sleeping\r\n");
+  usleep(static_cast<useconds_t>(sleepMs) * 1000);
+  Print("ready\r\n");
+  for (int i = 0; i < count; ++i) {
+    const tw::KeyPress key = tw::WaitKey();
+    Print("key " + std::to_string(key.code) + " " + std::to_string(key.extended) + "\r\n");
+  }
+  termios after = {};
+  tcgetattr(STDIN_FILENO, &after);
+  Print(std::string("icanon=") + ((after.c_lflag & ICANON) != 0 ? "1" : "0") +
+        " echo=" + ((after.c_lflag & ECHO) != 0 ? "1" : "0") +
+        " restored=" + (SameMode(before, after) ? "1" : "0") + "\r\n");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && strcmp(argv[1], "input") == 0) return RunInput(argc >= 3 ? argv[2] : nullptr);
+  if (argc >= 3 && strcmp(argv[1], "waitkey") == 0) {
+    return RunWaitKey(atoi(argv[2]), argc >= 4 ? atoi(argv[3]) : 0);
+  }
+  fprintf(stderr, "usage: console_driver input [pre-typed] | waitkey N [sleep ms]\n");
+  return 2;
+}
