@@ -6,8 +6,9 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "support/search.h"
+#include "support/arrays.h"
 #include "support/files.h"
+#include "support/search.h"
 #include "support/strings.h"
 #include "trace/msgbox.h"
 #include "trace/text.h"
@@ -102,9 +103,12 @@ void CloseReadSlot() {
   FileClose(kDeferredReadSlot);
 }
 
-// Every string array and every pooled block are released here once the array
-// family has them; until then the library holds none.
-void EraseArraysAndPool() {}
+// Every string array and every pooled block are released before the process
+// ends (or a recovery point starts over with empty arrays).
+void EraseArraysAndPool() {
+  ArrayErase(kEveryArray);
+  BlockRelease(kEveryBlock);
+}
 
 // Writes the system's text for code into buffer (capacity bytes), or
 // "System error <code>" when the system has none.

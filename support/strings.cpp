@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/arrays.h"
 #include "support/errors.h"
 #include "support/heap.h"
 #include "support/search.h"
@@ -380,15 +381,21 @@ std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot) {
 }
 
 // A deferred newest result is carried out into the copy, so the copy holds
-// the text the record stands for. The blocks come from the process heap; the
-// string-slot pool registers them once the array family has it.
+// the text the record stands for. The copies are pooled blocks; once the pool
+// has been emptied (the fatal-error report does that) the places no longer
+// own them.
 char* ResultPersist() {
+  static std::uint32_t poolGeneration = 0;
+  if (poolGeneration != PoolGeneration()) {
+    poolGeneration = PoolGeneration();
+    for (char*& place : g_persist.places) place = nullptr;
+  }
   const ResultSlotRecord* newest = g_ring.current == 0 ? nullptr : &g_ring.slots[g_ring.current];
   const TextView text =
       newest == nullptr ? EmptyView() : ViewOfPair(newest->address, newest->length);
   const void* record = newest == nullptr ? nullptr : ResultDeferredRecord(newest);
   const std::size_t length = static_cast<std::size_t>(text.length);
-  char* copy = static_cast<char*>(HeapBlockAllocate(length + 1, 0));
+  char* copy = static_cast<char*>(BlockAllocate(length + 1, 0));
   char* end = copy + length;
   if (record != nullptr) {
     end = DeferredMaterialiseWithin(record, copy, length);
@@ -397,7 +404,7 @@ char* ResultPersist() {
   }
   *end = '\0';
   g_persist.index = g_persist.index == kPersistPlaces ? 1 : g_persist.index + 1;
-  HeapBlockRelease(g_persist.places[g_persist.index]);
+  BlockRelease(g_persist.places[g_persist.index]);
   g_persist.places[g_persist.index] = copy;
   return copy;
 }
