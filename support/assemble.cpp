@@ -18,8 +18,8 @@ namespace tw {
 
 namespace {
 
-constexpr std::uint32_t kSpareBytes = 24;         // room beyond the text: T + 24
-constexpr std::uint32_t kAreaEndReserve = 100;    // the room stays out of the area's last bytes
+constexpr std::uint32_t kSpareBytes = 24;       // room beyond the text: T + 24
+constexpr std::uint32_t kAreaEndReserve = 100;  // the room stays out of the area's last bytes
 constexpr std::int64_t kLongestText = 0x7FFFFFFF - kSpareBytes - 2;
 constexpr std::int32_t kUtf8ConsoleLimit = 160000;
 constexpr std::uint32_t kWideBit = kAssembleWideItems;
@@ -174,8 +174,8 @@ char* NewElementText(std::int64_t length) {
 void FieldWriteBack(const char* value, std::int64_t length) {
   FieldRecord& field = ArrayFieldRecord();
   ArrayElementEntry* entry = field.elementEntry;
-  const std::int64_t elementLength = field.elementLength < 0 ? -std::int64_t{field.elementLength}
-                                                             : field.elementLength;
+  const std::int64_t elementLength =
+      field.elementLength < 0 ? -std::int64_t{field.elementLength} : field.elementLength;
   const std::int64_t before = field.fieldStart - field.elementText;
   const std::int64_t after = elementLength - before - field.fieldLength;
   const std::int64_t newLength = length + elementLength - field.fieldLength;
