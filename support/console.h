@@ -43,6 +43,25 @@ struct KeyPress {
   std::int32_t extended;
 };
 
+// Codes of extended keys (flag 1), as WaitKey reports them.
+constexpr std::int32_t kKeyF1 = 59;  // F2 to F10: 60 to 68
+constexpr std::int32_t kKeyF11 = 133;
+constexpr std::int32_t kKeyF12 = 134;
+constexpr std::int32_t kKeyHome = 71;
+constexpr std::int32_t kKeyUp = 72;
+constexpr std::int32_t kKeyPageUp = 73;
+constexpr std::int32_t kKeyLeft = 75;
+constexpr std::int32_t kKeyRight = 77;
+constexpr std::int32_t kKeyEnd = 79;
+constexpr std::int32_t kKeyDown = 80;
+constexpr std::int32_t kKeyPageDown = 81;
+constexpr std::int32_t kKeyInsert = 82;
+constexpr std::int32_t kKeyDelete = 83;
+// Codes of plain keys (flag 0) that have no character.
+constexpr std::int32_t kKeyBackspace = 8;
+constexpr std::int32_t kKeyEnter = 13;
+constexpr std::int32_t kKeyEscape = 27;
+
 // Discards keys typed before the call, then waits for one key (no echo). F1
 // gives 59 with flag 1, the Up arrow 72 with flag 1, the letter a 97 with flag
 // 0. Natively, at the end of a standard input that is no terminal, the code is

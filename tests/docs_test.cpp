@@ -29,6 +29,9 @@ void ExampleHeapBlocks();
 void ExampleFormat();
 void ExampleRead();
 void ExampleCompareFloat();
+void ExampleConsolePrint();
+void ExampleAssembleConsole();
+void ExampleAssembleField();
 
 namespace {
 
@@ -133,6 +136,15 @@ TEST(DocsNumbers, ReadExamplePrintsWhatTheDocsShow) {
 
 TEST(DocsNumbers, CompareFloatExamplePrintsWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleCompareFloat), "-1 0 -1 0 ");
+}
+
+TEST(DocsConsole, PrintExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleConsolePrint), "Ready.\r\n");
+}
+
+TEST(DocsAssemble, ExamplesPrintWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleAssembleConsole), "Hello\tWorld\r\nDate: 2024/01/02\r\n");
+  EXPECT_EQ(RunExample(ExampleAssembleField), "a,XY,c\r\n");
 }
 
 }  // namespace
