@@ -284,8 +284,14 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
     toField = address != 0 && address == reinterpret_cast<std::uintptr_t>(field.fieldText);
     if (toField) {
       if (!FieldIsCurrent(field)) FatalError(kErrorArrayUndefined, nullptr);
-      // A value longer than the field copy is assembled in a block of its own.
-      if (roomSize > sizeof field.fieldText) {
+      // A value longer than the field copy, or one whose pieces include the
+      // field copy itself, is assembled in a block of its own.
+      bool fits = roomSize <= sizeof field.fieldText;
+      for (int i = 0; fits && i < count; ++i) {
+        fits = !Overlaps(g_pieces[i].text, g_pieces[i].length, field.fieldText,
+                         field.fieldText + sizeof field.fieldText);
+      }
+      if (!fits) {
         temporaryBlock = static_cast<char*>(HeapBlockAllocate(roomSize, 0));
         room = temporaryBlock;
       } else {

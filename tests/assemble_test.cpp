@@ -452,6 +452,18 @@ TEST_F(AssembleElement, AFieldIsWrittenBackIntoItsElement) {
   EXPECT_EQ(ElementText(kFields, 0), ",XY,last!");
 }
 
+TEST_F(AssembleElement, AFieldCanTakeItsOwnValueAsAPiece) {
+  tw::ArrayCreate(kFields, 0);
+  tw::ArrayHeaderOf(kFields)->shape = tw::kShapeCommaFields;
+  tw::ArrayElement(kFields, 0);
+  tw::TextAssemble(tw::kAssembleToElement, {Arg("a,b,c")});
+  tw::ArrayElement(kFields, tw::TwoPartIndex(0, 1));  // destination
+  tw::ArrayElement(kFields, tw::TwoPartIndex(0, 1));  // piece: the field copy itself
+  tw::TextAssemble(tw::kAssembleToElement, {Arg("<"), kNewestResult, Arg(">")});
+  EXPECT_EQ(ElementText(kFields, 0), "a,<b>,c");
+  EXPECT_STREQ(tw::ArrayFieldRecord().fieldText, "<b>");
+}
+
 TEST_F(AssembleElement, ALongFieldValueGoesIntoTheElementWhole) {
   tw::ArrayCreate(kFields, 0);
   tw::ArrayHeaderOf(kFields)->shape = tw::kShapeTabFields;
