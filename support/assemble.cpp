@@ -131,6 +131,17 @@ bool Overlaps(const char* text, std::int64_t length, const char* from, const cha
   return length > 0 && text < to && text + length > from;
 }
 
+// Whether the piece's bytes (for a deferred piece: where its record begins;
+// its recorded length is what it will produce, not the record's size) lie in
+// from..to.
+bool PieceOverlaps(const Piece& piece, const char* from, const char* to) {
+  if (piece.record != nullptr) {
+    const char* record = static_cast<const char*>(piece.record);
+    return record >= from && record < to;
+  }
+  return Overlaps(piece.text, piece.length, from, to);
+}
+
 // The copy pass: each piece at its place, a deferred one produced there (at
 // most its recorded length; a shorter product is padded with zero bytes so
 // that every piece fills exactly its length), then two zero bytes.
@@ -163,6 +174,24 @@ bool IsLiveElement(const ArrayElementEntry* entry) {
   return false;
 }
 
+// Temporary results that view a text about to be released (an element's
+// old text) become the empty text, so that no later reader reaches the
+// released block.
+void ForgetResultsIn(const char* text, std::int64_t length) {
+  const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(text);
+  const std::uintptr_t to = from + static_cast<std::uintptr_t>(length);
+  for (int n = 1; n <= kResultSlotCount; ++n) {
+    ResultSlotRecord* slot = ResultSlotAt(n);
+    if (slot->address >= from && slot->address <= to) FillResultSlot(slot, g_emptyText, 0);
+  }
+}
+
+void ReleaseElementText(const char* text, std::int32_t length) {
+  if (text == nullptr || length <= 0) return;
+  ForgetResultsIn(text, length);
+  HeapBlockRelease(text);
+}
+
 char* NewElementText(std::int64_t length) {
   if (length == 0) return const_cast<char*>(g_emptyText);
   return static_cast<char*>(HeapBlockAllocate(static_cast<std::size_t>(length) + kSpareBytes, 0));
@@ -188,7 +217,7 @@ void FieldWriteBack(const char* value, std::int64_t length) {
                 static_cast<std::size_t>(after));
     text[newLength] = '\0';
   }
-  if (field.elementLength > 0) HeapBlockRelease(field.elementText);
+  ReleaseElementText(field.elementText, field.elementLength);
   entry->address = reinterpret_cast<std::uintptr_t>(text);
   entry->length = static_cast<std::int32_t>(newLength);
   field.elementText = text;
@@ -275,6 +304,7 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
   char* temporaryBlock = nullptr;
   ArrayElementEntry* element = nullptr;
   const char* oldElementText = nullptr;
+  std::int32_t oldElementLength = 0;
   bool toField = false;
   if (destination == Destination::NewBlock) {
     room = static_cast<char*>(BlockAllocate(roomSize, 0));
@@ -288,8 +318,8 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
       // field copy itself, is assembled in a block of its own.
       bool fits = roomSize <= sizeof field.fieldText;
       for (int i = 0; fits && i < count; ++i) {
-        fits = !Overlaps(g_pieces[i].text, g_pieces[i].length, field.fieldText,
-                         field.fieldText + sizeof field.fieldText);
+        fits =
+            !PieceOverlaps(g_pieces[i], field.fieldText, field.fieldText + sizeof field.fieldText);
       }
       if (!fits) {
         temporaryBlock = static_cast<char*>(HeapBlockAllocate(roomSize, 0));
@@ -302,7 +332,10 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
                     ? reinterpret_cast<ArrayElementEntry*>(ResultOrigin(destinationResult))
                     : nullptr;
       if (!IsLiveElement(element)) FatalError(kErrorArrayUndefined, nullptr);
-      if (element->length > 0) oldElementText = reinterpret_cast<const char*>(element->address);
+      if (element->length > 0) {
+        oldElementText = reinterpret_cast<const char*>(element->address);
+        oldElementLength = element->length;
+      }
       char* text = NewElementText(total);
       room = total == 0 ? nullptr : text;
       element->address = reinterpret_cast<std::uintptr_t>(text);
@@ -316,7 +349,7 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
     // A piece lying where the room would be (an old text the area has wrapped
     // onto) is read before it could be overwritten: use a block instead.
     for (int i = 0; fits && i < count; ++i) {
-      if (Overlaps(g_pieces[i].text, g_pieces[i].length, begin, roomEnd)) fits = false;
+      if (PieceOverlaps(g_pieces[i], begin, roomEnd)) fits = false;
     }
     if (fits) {
       ResultSlotRecord* slot = TempTextEnd(roomEnd, kSlotNext).slot;
@@ -350,7 +383,7 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
         }
         result = reinterpret_cast<std::uintptr_t>(field.fieldText);
       } else {
-        HeapBlockRelease(oldElementText);
+        ReleaseElementText(oldElementText, oldElementLength);
         result = element->address;
       }
       break;

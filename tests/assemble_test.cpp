@@ -164,6 +164,17 @@ TEST(AssembleConsole, DeferredResultsAreProducedInPlace) {
   EXPECT_EQ(Printed(tw::kAssembleToConsole, {kNewestResult, Arg(" "), kNewestResult}), "MIXED x+y");
 }
 
+TEST(AssembleConsole, DeferredPiecesNeedNoHeapBlock) {
+  for (int size = 1; size < 64; size += 7) {
+    tw::NewZeroText(size);
+    const std::uint32_t allocations = tw::HeapAllocationCount();
+    const std::uintptr_t result = tw::TextAssemble(tw::kAssembleToWindow, {kNewestResult});
+    EXPECT_EQ(tw::HeapAllocationCount(), allocations) << size;
+    EXPECT_EQ(Newest(), std::string(static_cast<std::size_t>(size) + 1, '\0')) << size;
+    EXPECT_EQ(result, reinterpret_cast<std::uintptr_t>(tw::ResolveString(kNewestResult).text));
+  }
+}
+
 TEST(AssembleConsole, TwentyNineItemsAreAccepted) {
   std::vector<tw::StringArg> items;
   std::string expected;
@@ -433,6 +444,20 @@ TEST_F(AssembleElement, AnElementCanTakeItsOwnTextAsAPiece) {
   tw::ArrayElement(kArray, 0);  // second piece
   tw::TextAssemble(tw::kAssembleToElement, {kNewestResult, Arg("+"), kNewestResult});
   EXPECT_EQ(ElementText(kArray, 0), "ab-+ab-");
+}
+
+TEST_F(AssembleElement, ResultsThatViewedTheOldTextBecomeEmpty) {
+  tw::ArrayCreate(kArray, 1);
+  tw::ArrayElement(kArray, 0);
+  tw::TextAssemble(tw::kAssembleToElement, {Arg("old text")});
+  tw::ArrayElement(kArray, 0);  // a view of "old text"
+  const int view = tw::CurrentResultSlot();
+  MakeTemp("other");
+  tw::ArrayElement(kArray, 0);
+  tw::TextAssemble(tw::kAssembleToElement, {Arg("new")});  // releases "old text"
+  EXPECT_EQ(tw::ResultSlotAt(view)->length, 0);
+  EXPECT_EQ(Printed(tw::kAssembleToConsole, {tw::kFirstResultCode + view - 1, Arg("|")}), "|");
+  EXPECT_EQ(ElementText(kArray, 0), "new");
 }
 
 TEST_F(AssembleElement, AFieldIsWrittenBackIntoItsElement) {

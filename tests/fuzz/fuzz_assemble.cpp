@@ -7,6 +7,8 @@
 // compared with a reference built from a mirror of the result ring.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,12 +29,64 @@ constexpr std::size_t kLongestExpected = 20000;  // keeps one input well inside 
 constexpr int kArray = 1;
 constexpr int kElements = 4;
 
-// What each ring slot's result produces, by slot number (1 to 15).
+// What each ring slot's result produces, by slot number (1 to 15), and
+// whether it is a deferred zero buffer. Such a result counts one byte more
+// than it produces (its recorded length): an item of 127 gets that byte as a
+// zero; a table code reads the produced text and carries the record out, so
+// that the slot holds a plain text from then on.
 std::string g_ring[kSlots + 1];
+bool g_zeroBuffer[kSlots + 1];
+int g_viewOf[kSlots + 1];  // the element whose text a slot views (ArrayElement), else -1
 std::string g_elements[kElements];
 
 void Remember(const std::string& text) {
   g_ring[tw::CurrentResultSlot()] = text;
+  g_zeroBuffer[tw::CurrentResultSlot()] = false;
+  g_viewOf[tw::CurrentResultSlot()] = -1;
+}
+
+// An element read with ArrayElement: the slot views its text.
+void RememberElement(int element) {
+  Remember(g_elements[element]);
+  g_viewOf[tw::CurrentResultSlot()] = element;
+}
+
+// The element's old text is released: the results that viewed it become the
+// empty text (only an owned text, one of some length, is released).
+void ForgetViewsOf(int element) {
+  if (g_elements[element].empty()) return;
+  for (int n = 1; n <= kSlots; ++n) {
+    if (g_viewOf[n] != element) continue;
+    g_ring[n].clear();
+    g_viewOf[n] = -1;
+  }
+}
+
+// Set TW_FUZZ_TRACE to follow the steps of an input on standard error.
+bool Tracing() {
+  static const bool tracing = std::getenv("TW_FUZZ_TRACE") != nullptr;
+  return tracing;
+}
+
+// The zero-buffer marks as an assembly's length pass sees them: a table code
+// carries a record out (the slot is plain for the items after it). Kept
+// apart until the assembly runs (Commit), since a skipped one changes
+// nothing.
+struct ZeroMarks {
+  bool zero[kSlots + 1];
+};
+
+std::string AsNewest(ZeroMarks& marks, int slot) {
+  if (Tracing()) {
+    std::fprintf(stderr, "  127 -> slot %d: %zu bytes%s\n", slot, g_ring[slot].size(),
+                 marks.zero[slot] ? " + 1 (zero buffer)" : "");
+  }
+  return marks.zero[slot] ? g_ring[slot] + '\0' : g_ring[slot];
+}
+
+std::string AsCode(ZeroMarks& marks, int slot) {
+  marks.zero[slot] = false;
+  return g_ring[slot];
 }
 
 // Slot steps back from the current one.
@@ -58,7 +112,8 @@ void MakeResult(tw_fuzz::Input& in) {
     case 1: {
       const std::int32_t size = 1 + in.Byte() % 64;
       tw::NewZeroText(size);
-      Remember(std::string(static_cast<std::size_t>(size) + 1, '\0'));  // padded to its length
+      Remember(std::string(static_cast<std::size_t>(size), '\0'));
+      g_zeroBuffer[tw::CurrentResultSlot()] = true;
       break;
     }
     default: {
@@ -85,7 +140,13 @@ std::string PredefinedReference(tw::StringArg code) {
 struct Items {
   std::vector<tw::StringArg> items;
   std::string expected;
+  ZeroMarks marks;  // the marks after the length pass
 };
+
+// The assembly ran: its length pass carried out the records the codes named.
+void Commit(const Items& items) {
+  for (int n = 1; n <= kSlots; ++n) g_zeroBuffer[n] = items.marks.zero[n];
+}
 
 // Random items and the text they make. Items of 127 are counted first, so
 // that the reference knows which results they take.
@@ -118,6 +179,7 @@ Items MakeItems(tw_fuzz::Input& in, bool wide) {
     }
   }
   Items out;
+  for (int n = 1; n <= kSlots; ++n) out.marks.zero[n] = g_zeroBuffer[n];
   int taken = 0;
   for (int kind : kinds) {
     if (kind <= 1) {
@@ -125,7 +187,7 @@ Items MakeItems(tw_fuzz::Input& in, bool wide) {
       out.expected += texts[kind];
     } else if (kind == 2) {
       out.items.push_back(tw::kNewestResult);
-      out.expected += g_ring[SlotBack(newest - 1 - taken)];
+      out.expected += AsNewest(out.marks, SlotBack(newest - 1 - taken));
       ++taken;
     } else {
       const tw::StringArg code = in.Below(127);
@@ -133,7 +195,7 @@ Items MakeItems(tw_fuzz::Input& in, bool wide) {
       if (code < 8) {
         out.expected += PredefinedReference(code);
       } else if (code >= tw::kFirstResultCode && code < tw::kFirstResultCode + kSlots) {
-        out.expected += g_ring[code - tw::kFirstResultCode + 1];
+        out.expected += AsCode(out.marks, static_cast<int>(code - tw::kFirstResultCode + 1));
       }
       // every other code (120 to 126 among them) is the empty text
     }
@@ -153,10 +215,20 @@ std::uintptr_t Assemble(tw_fuzz::Input& in, std::uint32_t control, const Items& 
   return tw::TextAssembleWords(words);
 }
 
-void Expect(const std::string& got, const std::string& expected, const char* what) {
+// The items, for a finding: addresses as "@", codes as their number.
+std::string Describe(const Items& items) {
+  std::string out = "items";
+  for (tw::StringArg item : items.items) {
+    out += item > tw::kNewestResult ? std::string(" @") : " " + std::to_string(item);
+  }
+  return out;
+}
+
+void Expect(const std::string& got, const std::string& expected, const char* what,
+            const Items& items) {
   if (got == expected) return;
-  tw_fuzz::Finding(what,
-                   "got " + tw_fuzz::Escaped(got) + ", expected " + tw_fuzz::Escaped(expected));
+  tw_fuzz::Finding(what, Describe(items) + ": got " + tw_fuzz::Escaped(got) + ", expected " +
+                             tw_fuzz::Escaped(expected));
 }
 
 void ToTemporaryArea(tw_fuzz::Input& in) {
@@ -165,9 +237,13 @@ void ToTemporaryArea(tw_fuzz::Input& in) {
   if (items.expected.size() > kLongestExpected) return;
   const std::uintptr_t result =
       Assemble(in, wide ? tw::kAssembleToWindowWide : tw::kAssembleToWindow, items, 0);
+  Commit(items);
+  TW_FUZZ_CHECK(result != 0, "a short text went through a heap block: " + Describe(items) +
+                                 " position " +
+                                 std::to_string(tw::TempTextBegin() - tw::TempTextArea()));
   const tw::TextView newest = tw::ResolveString(tw::kNewestResult);
   Expect(std::string(newest.text, static_cast<std::size_t>(newest.length)), items.expected,
-         "the newest result after an assembly");
+         "the newest result after an assembly", items);
   TW_FUZZ_CHECK(result == reinterpret_cast<std::uintptr_t>(newest.text), "result address");
   TW_FUZZ_CHECK(newest.text[newest.length] == '\0' && newest.text[newest.length + 1] == '\0',
                 "two zero bytes after the text");
@@ -183,6 +259,7 @@ void RefreshBufferResults() {
     if (slot->address != reinterpret_cast<std::uintptr_t>(g_buffer)) continue;
     const std::int32_t length = slot->length < 0 ? -slot->length : slot->length;
     g_ring[n] = std::string(g_buffer, static_cast<std::size_t>(length));
+    g_zeroBuffer[n] = false;
   }
 }
 
@@ -202,8 +279,9 @@ void ToBuffer(tw_fuzz::Input& in) {
   for (tw::StringArg item : items.items) newest += item == tw::kNewestResult ? 1 : 0;
   if (newest != made || items.expected.size() > kLongestExpected) return;
   Assemble(in, tw::kAssembleToBuffer, items, 0);
+  Commit(items);
   const std::size_t copied = std::min(items.expected.size(), static_cast<std::size_t>(capacity));
-  Expect(std::string(buffer, copied), items.expected.substr(0, copied), "the buffer");
+  Expect(std::string(buffer, copied), items.expected.substr(0, copied), "the buffer", items);
   for (std::size_t i = copied; i < sizeof g_buffer; ++i) {
     TW_FUZZ_CHECK(buffer[i] == '#', "a byte past the copied text changed at " + std::to_string(i));
   }
@@ -216,9 +294,10 @@ void ToNewBlock(tw_fuzz::Input& in) {
   if (items.items.size() > 28 || items.expected.size() > kLongestExpected) return;
   const int pooled = tw::PooledBlockCount();
   const std::uintptr_t block = Assemble(in, tw::kAssembleToNewBlock, items, 0);
+  Commit(items);
   TW_FUZZ_CHECK(tw::PooledBlockCount() == pooled + 1, "one more pooled block");
   Expect(std::string(reinterpret_cast<const char*>(block), items.expected.size()), items.expected,
-         "the pooled block");
+         "the pooled block", items);
   TW_FUZZ_CHECK(reinterpret_cast<const char*>(block)[items.expected.size()] == '\0',
                 "a zero after the block's text");
   tw::BlockRelease(block);
@@ -227,23 +306,25 @@ void ToNewBlock(tw_fuzz::Input& in) {
 void ToElement(tw_fuzz::Input& in) {
   const int target = in.Byte() % kElements;
   tw::ArrayElement(kArray, static_cast<std::uint32_t>(target));
-  Remember(g_elements[target]);
+  RememberElement(target);
   const int made = in.Byte() % 3;
   for (int i = 0; i < made; ++i) {
     const int source = in.Byte() % kElements;
     tw::ArrayElement(kArray, static_cast<std::uint32_t>(source));
-    Remember(g_elements[source]);
+    RememberElement(source);
   }
   Items items = MakeItems(in, false);
   int newest = 0;
   for (tw::StringArg item : items.items) newest += item == tw::kNewestResult ? 1 : 0;
   if (newest != made || items.expected.size() > kLongestExpected) return;
   Assemble(in, tw::kAssembleToElement, items, 0);
+  Commit(items);
   const tw::ArrayElementEntry& entry = tw::ArrayElements(tw::ArrayHeaderOf(kArray))[target];
   TW_FUZZ_CHECK(entry.length == static_cast<std::int32_t>(items.expected.size()),
                 "element length " + std::to_string(entry.length));
   Expect(std::string(reinterpret_cast<const char*>(entry.address), items.expected.size()),
-         items.expected, "the element");
+         items.expected, "the element", items);
+  ForgetViewsOf(target);
   g_elements[target] = items.expected;
 }
 
@@ -258,7 +339,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::string& element : g_elements) element.clear();
   tw_fuzz::Input in(data, size);
   for (int step = 0; step < 8 && !in.Empty(); ++step) {
-    switch (in.Byte() % 5) {
+    const int kind = in.Byte() % 5;
+    if (Tracing())
+      std::fprintf(stderr, "step %d: kind %d, slot %d\n", step, kind, tw::CurrentResultSlot());
+    switch (kind) {
       case 0:
         MakeResult(in);
         break;
