@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -176,11 +177,13 @@ void Chain::Step() {
       Note("ResultPersist()");
       const char* copy = tw::ResultPersist();
       if (!shadow_.known) break;
-      TW_FUZZ_CHECK(std::memcmp(copy, shadow_.text.data(), shadow_.text.size()) == 0 &&
-                        (shadow_.zeroBuffer || copy[shadow_.text.size()] == '\0'),
-                    trail_ + ": the copy is " +
-                        tw_fuzz::Escaped(std::string(copy, shadow_.text.size())) + ", expected " +
-                        tw_fuzz::Escaped(shadow_.text));
+      const std::string got(copy, shadow_.text.size());
+      std::size_t differ = 0;
+      while (differ < got.size() && got[differ] == shadow_.text[differ]) ++differ;
+      TW_FUZZ_CHECK(differ == got.size() && (shadow_.zeroBuffer || copy[got.size()] == '\0'),
+                    trail_ + ": the copy differs from byte " + std::to_string(differ) +
+                        " on: " + tw_fuzz::Escaped(got.substr(differ)) + ", expected " +
+                        tw_fuzz::Escaped(shadow_.text.substr(differ)));
       break;
     }
     case 8: {  // a search in the newest result
@@ -267,5 +270,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tw_fuzz::Input in(data, size);
   Chain chain(in);
   for (int step = 0; step < 24 && !in.Empty(); ++step) chain.Step();
+  // TW_FUZZ_TRAIL=1 shows the calls of each sequence (to read a reproducer).
+  if (std::getenv("TW_FUZZ_TRAIL") != nullptr) std::fprintf(stderr, "%s\n", chain.Trail().c_str());
   return 0;
 }
