@@ -136,9 +136,13 @@ TempTextResult DeferredFileRead(const char* name) {
   const WIN32_FIND_DATAA& data = FileFindData();
   if (data.nFileSizeHigh != 0 || data.nFileSizeLow > 0x7FFFFFFFu) FatalError(kErrorBuffer, nullptr);
   const std::int32_t size = static_cast<std::int32_t>(data.nFileSizeLow);
-  const DeferredWord words[] = {kDeferredMarker, kDeferredFileRead,
-                                reinterpret_cast<DeferredWord>(name), size};
-  ResultSlotRecord* slot = DeferredCommit(words, 4, size);
+  constexpr int kWords = 4;
+  // A name in the temporary text area must not lie where the record goes.
+  const char* kept = KeepSourceApart(name, static_cast<std::uint32_t>(std::strlen(name)),
+                                     kWords * sizeof(DeferredWord));
+  const DeferredWord words[kWords] = {kDeferredMarker, kDeferredFileRead,
+                                      reinterpret_cast<DeferredWord>(kept), size};
+  ResultSlotRecord* slot = DeferredCommit(words, kWords, size);
   return {reinterpret_cast<char*>(slot->address), slot};
 }
 
