@@ -56,11 +56,13 @@ TextView ViewOfPair(std::uintptr_t address, std::int32_t length) {
   return {reinterpret_cast<const char*>(address), length < 0 ? -length : length};
 }
 
+// The number (1 to 15) of a slot of the ring; 0 for any other record.
 int SlotNumber(const ResultSlotRecord* slot) {
-  for (int n = 1; n <= kResultSlotCount; ++n) {
-    if (slot == &g_ring.slots[n]) return n;
-  }
-  return 0;
+  const auto at = reinterpret_cast<std::uintptr_t>(slot);
+  const auto first = reinterpret_cast<std::uintptr_t>(&g_ring.slots[1]);
+  if (at < first || (at - first) % sizeof *slot != 0) return 0;
+  const std::uintptr_t n = (at - first) / sizeof *slot + 1;
+  return n <= kResultSlotCount ? static_cast<int>(n) : 0;
 }
 
 // The slot a string argument names (127 or codes 11 to 25), else nullptr.
@@ -260,21 +262,32 @@ void AppendWord(RecordWriter* writer, DeferredWord word) {
   writer->at += sizeof word;
 }
 
+// The next match of find in text at or after from, or nullptr. Without whole
+// words the search runs over the rest of the source only, so that a long
+// source with many matches is not measured again for each of them; a whole
+// word needs the byte before it, so then the search runs over the whole
+// source.
+const char* NextMatch(const TextView& text, const char* from, const TextView& find,
+                      std::uint32_t mode) {
+  const std::int32_t offset = static_cast<std::int32_t>(from - text.text);
+  const FindResult found = (mode & kFindWholeWord) != 0
+                               ? TextFindView(offset + 1, text, find, mode)
+                               : TextFindView(1, TextView{from, text.length - offset}, find, mode);
+  return found.position == 0 ? nullptr : static_cast<const char*>(found.address);
+}
+
 // The substitution produced at once (into the side buffer, then the area),
 // for when its record would overwrite its own texts.
 ResultSlotRecord* SubstituteNow(const TextView& text, const TextView& find, const TextView& put,
                                 std::uint32_t mode, std::uint32_t limit) {
   Output out = {g_producedText, kLongestTempText};
   const char* position = text.text;
-  std::uint32_t matches = 0;
-  for (std::int32_t start = 1; limit == 0 || matches < limit; ++matches) {
-    const FindResult found = TextFindView(start, text, find, mode);
-    if (found.position == 0) break;
-    const char* match = static_cast<const char*>(found.address);
+  for (std::uint32_t matches = 0; limit == 0 || matches < limit; ++matches) {
+    const char* match = NextMatch(text, position, find, mode);
+    if (match == nullptr) break;
     PutBetween(&out, position, match);
     Put(&out, put.text, static_cast<std::size_t>(put.length));
     position = match + find.length;
-    start = found.position + find.length;
   }
   PutBetween(&out, position, text.text + text.length);
   const std::uint32_t length = static_cast<std::uint32_t>(out.at - g_producedText);
@@ -495,15 +508,14 @@ ResultSlotRecord* TextSubstitute(StringArg source, StringArg pattern, StringArg 
   AppendWord(&writer, AddressWord(put.text));
   AppendWord(&writer, find.length);
   AppendWord(&writer, AddressWord(text.text));
-  std::uint32_t matches = 0;
-  for (std::int32_t start = 1; limit == 0 || matches < limit;) {
-    const FindResult found = TextFindView(start, text, find, mode);
-    if (found.position == 0) break;
+  const char* position = text.text;
+  for (std::uint32_t matches = 0; limit == 0 || matches < limit; ++matches) {
+    const char* match = NextMatch(text, position, find, mode);
+    if (match == nullptr) break;
     produced += step;
     if (produced > kLongestTempText) FatalError(kErrorBuffer, nullptr);
-    AppendWord(&writer, AddressWord(found.address));
-    ++matches;
-    start = found.position + find.length;
+    AppendWord(&writer, AddressWord(match));
+    position = match + find.length;
   }
   AppendWord(&writer, AddressWord(text.text + text.length));
   AppendWord(&writer, 0);

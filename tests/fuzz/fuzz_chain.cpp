@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -56,7 +57,7 @@ char* LongText(int which, const std::string& text) {
 struct Shadow {
   std::string text;
   bool known = false;
-  bool zeroBuffer = false;  // a zero buffer's length counts its terminating zero
+  bool zeroBuffer = false;  // a zero buffer's length counts a zero more than it produces
 };
 
 // Produced texts longer than this are not built by the references.
@@ -66,9 +67,10 @@ void Expect(const Shadow& shadow, const std::string& what) {
   if (!shadow.known) return;
   const tw::ResultSlotRecord* slot = tw::ResultSlotAt(tw::CurrentResultSlot());
   const std::int64_t length = slot->length < 0 ? -std::int64_t{slot->length} : slot->length;
-  TW_FUZZ_CHECK(length == static_cast<std::int64_t>(shadow.text.size()),
-                what + ": length " + std::to_string(length) + ", expected " +
-                    std::to_string(shadow.text.size()));
+  const std::int64_t expected =
+      static_cast<std::int64_t>(shadow.text.size()) + (shadow.zeroBuffer ? 1 : 0);
+  TW_FUZZ_CHECK(length == expected, what + ": length " + std::to_string(length) + ", expected " +
+                                        std::to_string(expected));
 }
 
 std::string Fresh(tw_fuzz::Input& in) {
@@ -116,7 +118,7 @@ void Chain::Step() {
       if (operation & 0x20) size %= 200;
       Note("NewZeroText(" + std::to_string(size) + ")");
       tw::NewZeroText(size);
-      shadow_ = {std::string(static_cast<std::size_t>(size) + 1, '\0'), true, true};
+      shadow_ = {std::string(static_cast<std::size_t>(size), '\0'), true, true};
       Expect(shadow_, trail_);
       break;
     }
@@ -133,7 +135,9 @@ void Chain::Step() {
       const std::int32_t position = static_cast<std::int16_t>(in_.Half());
       Note("TextMid(127, " + std::to_string(count) + ", " + std::to_string(position) + ")");
       tw::TextMid(tw::kNewestResult, count, position);
-      shadow_ = {tw_fuzz::MidReference(shadow_.text, count, position), shadow_.known, false};
+      // A part of a zero buffer is a zero buffer again (an empty part is empty).
+      const std::string part = tw_fuzz::MidReference(shadow_.text, count, position);
+      shadow_ = {part, shadow_.known, shadow_.zeroBuffer && !part.empty()};
       Expect(shadow_, trail_);
       break;
     }
@@ -176,11 +180,13 @@ void Chain::Step() {
       Note("ResultPersist()");
       const char* copy = tw::ResultPersist();
       if (!shadow_.known) break;
-      TW_FUZZ_CHECK(std::memcmp(copy, shadow_.text.data(), shadow_.text.size()) == 0 &&
-                        (shadow_.zeroBuffer || copy[shadow_.text.size()] == '\0'),
-                    trail_ + ": the copy is " +
-                        tw_fuzz::Escaped(std::string(copy, shadow_.text.size())) + ", expected " +
-                        tw_fuzz::Escaped(shadow_.text));
+      const std::string got(copy, shadow_.text.size());
+      std::size_t differ = 0;
+      while (differ < got.size() && got[differ] == shadow_.text[differ]) ++differ;
+      TW_FUZZ_CHECK(differ == got.size() && copy[got.size()] == '\0',
+                    trail_ + ": the copy differs from byte " + std::to_string(differ) +
+                        " on: " + tw_fuzz::Escaped(got.substr(differ)) + ", expected " +
+                        tw_fuzz::Escaped(shadow_.text.substr(differ)));
       break;
     }
     case 8: {  // a search in the newest result
@@ -267,5 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tw_fuzz::Input in(data, size);
   Chain chain(in);
   for (int step = 0; step < 24 && !in.Empty(); ++step) chain.Step();
+  // TW_FUZZ_TRAIL=1 shows the calls of each sequence (to read a reproducer).
+  if (std::getenv("TW_FUZZ_TRAIL") != nullptr) std::fprintf(stderr, "%s\n", chain.Trail().c_str());
   return 0;
 }
