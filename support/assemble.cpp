@@ -142,6 +142,31 @@ bool PieceOverlaps(const Piece& piece, const char* from, const char* to) {
   return Overlaps(piece.text, piece.length, from, to);
 }
 
+// Copies a short piece with at most two loads and two stores of one width
+// (overlapping in the middle), never reading or writing past either end;
+// longer ones go to memcpy.
+void CopyPiece(char* to, const char* from, std::size_t length) {
+  if (length >= 16) {
+    std::memcpy(to, from, length);
+  } else if (length >= 8) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + length - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + length - 8, &tail, 8);
+  } else if (length >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + length - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + length - 4, &tail, 4);
+  } else if (length > 0) {
+    to[0] = from[0];
+    to[length / 2] = from[length / 2];
+    to[length - 1] = from[length - 1];
+  }
+}
+
 // The copy pass: each piece at its place, a deferred one produced there (at
 // most its recorded length; a shorter product is padded with zero bytes so
 // that every piece fills exactly its length), then two zero bytes.
@@ -153,8 +178,8 @@ void CopyPieces(char* room, int count, std::int64_t total) {
     if (piece.record != nullptr) {
       char* end = DeferredMaterialiseWithin(piece.record, at, length);
       if (end < at + length) std::memset(end, 0, static_cast<std::size_t>(at + length - end));
-    } else if (length > 0) {
-      std::memcpy(at, piece.text, length);
+    } else {
+      CopyPiece(at, piece.text, length);
     }
     at += length;
   }
@@ -352,8 +377,7 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
       if (PieceOverlaps(g_pieces[i], begin, roomEnd)) fits = false;
     }
     if (fits) {
-      ResultSlotRecord* slot = TempTextEnd(roomEnd, kSlotNext).slot;
-      ForgetOverwrittenRecords(begin, roomEnd);
+      ResultSlotRecord* slot = TempTextEnd(roomEnd, kSlotNext).slot;  // forgets records there
       slot->length = static_cast<std::int32_t>(total);
       room = begin;
     } else {
