@@ -23,6 +23,8 @@ tm() { tmux -L "$socket" "$@"; }
 trap 'tm kill-server >/dev/null 2>&1' EXIT
 failures=0
 session=0
+# One server for the whole run: it stays up between the checks' sessions.
+tm start-server \; set-option -g exit-empty off
 
 # A fresh pane running sh at 200 x 50.
 start() {
