@@ -25,6 +25,7 @@
 #include "tools/capture.h"
 #include "tools/child.h"
 #include "tools/xmm_call.h"
+#include "trace/msgbox.h"
 #include "trace/text.h"
 
 namespace {
@@ -650,6 +651,8 @@ TEST_F(Arrays, SwapExchangesTheTableEntries) {
   EXPECT_EQ(tw::ArrayTableEntry(1), record);
   EXPECT_NE(tw::RecordArrayHeadOf(1), nullptr) << "the kind travels with the entry";
   EXPECT_EQ(Text(tw::ArrayElement(2, 0)), "first");
+  tw::ArrayCreate(3, 0);
+  tw::ArrayErase(3);
   tw::ArraySwap(3, 2);
   EXPECT_EQ(tw::ArrayHeaderOf(3), first);
   EXPECT_EQ(tw::ArrayTableEntry(2), tw::kArrayErased);
@@ -699,6 +702,24 @@ TEST_F(Arrays, RecordArraysCopyRecordsAndWriteThemToAFileSlot) {
   tw::ArrayErase(4);  // erases a record array as well
   EXPECT_EQ(tw::ArrayTableEntry(4), tw::kArrayErased);
   EXPECT_EQ(tw::PooledBlockCount(), pooled);
+}
+
+int g_systemBoxes = 0;
+
+int CountSystemBox(const char*, const char* caption, UINT) {
+  if (caption == nullptr) ++g_systemBoxes;  // the system-call box has no caption
+  return IDOK;
+}
+
+TEST_F(Arrays, RecordWriteToAClosedSlotShowsTheFailure) {
+  tw::RecordArrayCreate(4, 4, 1);
+  tw::FileClose(5);
+  g_systemBoxes = 0;
+  tw::SetMessageBoxFunction(CountSystemBox);
+  tw::RecordCopy(tw::RecordFileRequest(5, 0), 0, 4);
+  tw::SetMessageBoxFunction(nullptr);
+  EXPECT_EQ(g_systemBoxes, 1);
+  tw::RecordArrayErase(4);
 }
 
 // ---- The pool ----

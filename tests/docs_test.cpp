@@ -29,6 +29,11 @@ void ExampleHeapBlocks();
 void ExampleFormat();
 void ExampleRead();
 void ExampleCompareFloat();
+void ExampleArrays();
+void ExampleFields();
+void ExampleInsertDelete();
+void ExampleRecordArrays();
+void ExamplePool();
 void ExampleConsolePrint();
 void ExampleAssembleConsole();
 void ExampleAssembleField();
@@ -136,6 +141,14 @@ TEST(DocsNumbers, ReadExamplePrintsWhatTheDocsShow) {
 
 TEST(DocsNumbers, CompareFloatExamplePrintsWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleCompareFloat), "-1 0 -1 0 ");
+}
+
+TEST(DocsArrays, ExamplesPrintWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleArrays), "beta\r\nrow 1, column 2\r\n");
+  EXPECT_EQ(RunExample(ExampleFields), "[x][q,r][z][]\r\n");
+  EXPECT_EQ(RunExample(ExampleInsertDelete), "[][][two][three]\r\n");
+  EXPECT_EQ(RunExample(ExampleRecordArrays), "9\r\n");
+  EXPECT_EQ(RunExample(ExamplePool), "pooled +1 -1\r\n");
 }
 
 TEST(DocsConsole, PrintExamplePrintsWhatTheDocsShow) {
