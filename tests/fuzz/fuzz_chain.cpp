@@ -198,6 +198,9 @@ void Chain::Step() {
       std::int32_t last = tw::LastFindPosition();
       const tw::FindResult got =
           tw::TextFind(start, tw::kNewestResult, tw::Arg(tw_fuzz::GuardedText(3, needle)), mode);
+      // Read as text, a deferred result is carried out in its slot: a zero
+      // buffer becomes its produced text (one zero shorter).
+      shadow_.zeroBuffer = false;
       if (!shadow_.known) break;
       const std::int32_t expected =
           tw_fuzz::FindReference(start, tw_fuzz::UpToZero(shadow_.text), needle, mode, last);
@@ -211,6 +214,7 @@ void Chain::Step() {
       long double got = 0;
       const tw::NumberRead read =
           tw::ReadNumber(tw::kNewestResult, tw::Arg(&got), tw::kReadExtended);
+      shadow_.zeroBuffer = false;  // carried out, as for a search
       if (!shadow_.known) break;
       const std::string text = tw_fuzz::UpToZero(shadow_.text);
       if (text.size() > tw_fuzz::kGuardedTextLimit) break;
