@@ -306,6 +306,28 @@ TEST(AssembleBuffer, ATextTooLongForTheAreaGoesThroughABlockOfItsOwn) {
   EXPECT_EQ(std::string(buffer.data(), buffer.size()), big);
 }
 
+TEST(AssembleBuffer, TheRoomMayNotReachTheLast100BytesOfTheArea) {
+  for (const std::size_t extra : {0, 1}) {
+    // Move the free position close to the wrap point.
+    while (tw::TempTextBegin() - tw::TempTextArea() < 460000) MakeTemp(std::string(9000, 't'));
+    const std::int64_t offset = tw::TempTextBegin() - tw::TempTextArea();
+    const std::size_t fits = static_cast<std::size_t>(tw::kTempTextAreaSize - 100 - 24 - offset);
+    const std::string text(fits + extra, 'w');
+    std::vector<char> buffer(text.size(), '#');
+    tw::BufferResult(buffer.data(), static_cast<std::int32_t>(text.size()));
+    const std::uint32_t allocations = tw::HeapAllocationCount();
+    const std::uintptr_t result = tw::TextAssemble(tw::kAssembleToBuffer, {Arg(text.c_str())});
+    EXPECT_EQ(std::string(buffer.data(), buffer.size()), text);
+    if (extra == 0) {  // the room ends 100 bytes before the area's end
+      EXPECT_EQ(result, reinterpret_cast<std::uintptr_t>(tw::TempTextArea() + offset));
+      EXPECT_EQ(tw::HeapAllocationCount(), allocations);
+    } else {  // one byte more: a block of its own
+      EXPECT_EQ(result, 0u);
+      EXPECT_EQ(tw::HeapAllocationCount(), allocations + 1);
+    }
+  }
+}
+
 // ---- Window text ----
 
 HWND TestWindow() {
