@@ -453,7 +453,8 @@ std::uintptr_t TextAssembleWords(const std::uintptr_t* words) {
   if (count > limit) FatalError(kErrorCountTooHigh, nullptr);
   StringArg items[kAssembleMaxItems];
   for (int i = 0; i < count; ++i) items[i] = words[count - i];
-  const std::uintptr_t oldBlock = (control & kNewBlockBit) != 0 ? words[count + 1] : 0;
+  const bool newBlock = (control & kNewBlockBit) != 0 && (control & kElementBit) != 0;
+  const std::uintptr_t oldBlock = newBlock ? words[count + 1] : 0;
   return TextAssembleList(control, items, count, oldBlock);
 }
 

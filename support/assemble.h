@@ -68,13 +68,13 @@ constexpr std::uint32_t AssembleCount(int items) {
 // temporary text area, the newest temporary result; gone when the call
 // returns if it did not fit there).
 //
-// Clear errors: more items than 29 (28 with bit 30) raise fatal error 6; an
-// element destination whose result names no element of a live array (or a
-// field whose element has changed since it was read) fatal error 7; a text
-// longer than 2^31 - 27 bytes, or a UTF-8 console text of 160,000 bytes or
-// more, fatal error 9. A file slot that is not open (or slot bits 0, or a
-// slot above 10) shows the system-call box with "The handle is invalid." and
-// returns 0.
+// No items assemble the empty text. Clear errors: more items than 29 (28 for
+// a new pooled block) raise fatal error 6; an element destination whose
+// result names no element of a live array (or a field whose element has
+// changed since it was read) fatal error 7; a text longer than 2^31 - 27
+// bytes, or a UTF-8 console text of 160,000 bytes or more, fatal error 9. A
+// file slot that is not open (or slot bits 0, or a slot above 10) shows the
+// system-call box with the system's text for an invalid handle and returns 0.
 
 // Machine-level form: words[0] is the control word, words[1] to words[n] the
 // items in reverse text order (words[1] is the last piece), words[n + 1] the

@@ -128,6 +128,8 @@ TEST(AssembleConsole, PrintsThePiecesInTextOrder) {
   EXPECT_EQ(Newest(), "Hello\tWorld");  // the assembled text is the newest result
   EXPECT_EQ(Printed(tw::kAssembleToConsole, {Arg("a"), tw::kTextCrLf}), "a\r\n");
   EXPECT_EQ(Printed(tw::kAssembleToConsole, {Arg("")}), "");
+  EXPECT_EQ(Printed(tw::kAssembleToConsole, {}), "");  // no items: the empty text
+  EXPECT_EQ(Newest(), "");
 }
 
 TEST(AssembleConsole, TheMachineFormTakesItemsInReverseOrder) {
