@@ -316,3 +316,98 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name);
 int WINAPI LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int size);
 int WINAPI LoadStringW(HINSTANCE module, UINT id, LPWSTR buffer, int size);
 #endif
+
+// ---- Console, window texts and UTF-8 conversion (compat/console_posix.cpp) ----
+// Natively the console is the terminal of the standard handles. Input
+// routines work only when standard input is a terminal (otherwise they fail
+// with ERROR_INVALID_HANDLE, as Windows does for a redirected handle). A line
+// read in line mode is edited in the terminal (typed and pre-typed characters
+// echoed; backspace, Ctrl+U, Enter; Ctrl+D on an empty line ends the input)
+// and comes back ending in CR LF, as from a Windows console; what a short
+// buffer cannot take stays for the next read.
+#ifndef _WIN32
+using SHORT = std::int16_t;
+
+constexpr DWORD ERROR_NO_DATA = 232;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+
+struct COORD {
+  SHORT X;
+  SHORT Y;
+};
+struct RECT {
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+
+constexpr WORD KEY_EVENT = 0x1;
+struct KEY_EVENT_RECORD {
+  BOOL bKeyDown;
+  WORD wRepeatCount;
+  WORD wVirtualKeyCode;
+  WORD wVirtualScanCode;
+  union {
+    WCHAR UnicodeChar;
+    CHAR AsciiChar;
+  } uChar;
+  DWORD dwControlKeyState;
+};
+struct INPUT_RECORD {
+  WORD EventType;
+  union {
+    KEY_EVENT_RECORD KeyEvent;
+  } Event;
+};
+static_assert(sizeof(INPUT_RECORD) == 20, "a console input record is 20 bytes");
+
+constexpr DWORD ENABLE_PROCESSED_INPUT = 0x1;
+constexpr DWORD ENABLE_LINE_INPUT = 0x2;
+constexpr DWORD ENABLE_ECHO_INPUT = 0x4;
+
+BOOL WINAPI GetConsoleMode(HANDLE console, LPDWORD mode);
+BOOL WINAPI SetConsoleMode(HANDLE console, DWORD mode);
+BOOL WINAPI ReadConsoleA(HANDLE console, LPVOID buffer, DWORD count, LPDWORD read, LPVOID control);
+// Key-down records with a character are put before what is typed next: the
+// next line read starts with them, echoed and editable.
+BOOL WINAPI WriteConsoleInputA(HANDLE console, const INPUT_RECORD* records, DWORD count,
+                               LPDWORD written);
+// Discards what was typed and not yet read (and pre-typed characters).
+BOOL WINAPI FlushConsoleInputBuffer(HANDLE console);
+// Moves the terminal's cursor (0-based column X and row Y) with an escape
+// sequence; an output that is no terminal fails with ERROR_INVALID_HANDLE.
+BOOL WINAPI SetConsoleCursorPosition(HANDLE console, COORD position);
+// Natively there is no console window: null, and InvalidateRect does nothing.
+HWND WINAPI GetConsoleWindow();
+BOOL WINAPI InvalidateRect(HWND window, const RECT* rectangle, BOOL erase);
+
+// One key from the terminal without echo, as msvcrt's _getch: the terminal is
+// put in raw mode for the read and restored afterwards (also when a signal
+// ends the process meanwhile). Function and cursor keys come as two calls, 0
+// or 224 and then the key's code (the table is in docs/console.md); Enter is
+// 13, Backspace 8. Standard input that is no terminal is read byte by byte;
+// at its end the result is -1.
+int _getch();
+
+// As WriteFile, but a pipe whose reader is gone fails with ERROR_NO_DATA (as
+// on Windows) instead of ending the process with SIGPIPE.
+BOOL WINAPI WriteFileKeepingSigpipe(HANDLE file, LPCVOID data, DWORD count, LPDWORD written);
+
+// Window texts. Natively a window is only its text: any non-null handle holds
+// one (set and read back here); a null handle fails with
+// ERROR_INVALID_WINDOW_HANDLE. Wide texts are kept as they are; ANSI texts are
+// taken as Latin-1.
+BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
+BOOL WINAPI SetWindowTextW(HWND window, LPCWSTR text);
+int WINAPI GetWindowTextA(HWND window, LPSTR buffer, int size);
+int WINAPI GetWindowTextW(HWND window, LPWSTR buffer, int size);
+
+// UTF-16 to UTF-8 only (CP_UTF8, flags 0): an unpaired surrogate becomes
+// U+FFFD, as on Windows. A count of -1 takes the text with its zero unit. A
+// size of 0 asks for the bytes needed; too small a buffer fails with
+// ERROR_INSUFFICIENT_BUFFER.
+constexpr UINT CP_UTF8 = 65001;
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR text, int count, LPSTR buffer,
+                               int size, LPCSTR defaultChar, BOOL* usedDefault);
+#endif

@@ -476,7 +476,7 @@ void RecordCopy(std::int32_t source, std::int32_t destination, int number) {
 
 // The scan may use any vector register: the caller's xmm0 and xmm1 are saved
 // first and loaded back last, around a call the compiler cannot see into.
-__attribute__((noinline, no_sanitize_address, no_sanitize_undefined)) void* BlockRegister(
+__attribute__((noinline, no_sanitize("address", "undefined"))) void* BlockRegister(
     void* block) {
   __asm__ volatile(
       "movdqu %%xmm0, 0(%0)\n\t"

@@ -444,7 +444,7 @@ void SetRecallReadHook(RecallReadHook hook) {
 // The caller's vector registers live in a static record, and this entry is
 // not instrumented by the sanitizers: nothing of ours runs between the save
 // at entry and the load before the return.
-__attribute__((noinline, no_sanitize_address, no_sanitize_undefined)) RecallResult Recall(
+__attribute__((noinline, no_sanitize("address", "undefined"))) RecallResult Recall(
     std::uintptr_t source, std::int32_t destination, std::uintptr_t third, std::intptr_t options) {
   SaveXmmBank(&g_recallXmm);
   const RecallResult result = RecallInto(source, destination, third, options);

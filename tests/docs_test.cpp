@@ -36,6 +36,9 @@ void ExampleRecordArrays();
 void ExamplePool();
 void ExampleRecallAndStore();
 void ExampleSorts();
+void ExampleConsolePrint();
+void ExampleAssembleConsole();
+void ExampleAssembleField();
 
 namespace {
 
@@ -153,6 +156,15 @@ TEST(DocsArrays, ExamplesPrintWhatTheDocsShow) {
 TEST(DocsRecall, ExamplesPrintWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleRecallAndStore), "3 two\r\none\r\ntwo\r\n");
   EXPECT_EQ(RunExample(ExampleSorts), "1 3 -5 30 5 ");
+}
+
+TEST(DocsConsole, PrintExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleConsolePrint), "Ready.\r\n");
+}
+
+TEST(DocsAssemble, ExamplesPrintWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleAssembleConsole), "Hello\tWorld\r\nDate: 2024/01/02\r\n");
+  EXPECT_EQ(RunExample(ExampleAssembleField), "a,XY,c\r\n");
 }
 
 }  // namespace

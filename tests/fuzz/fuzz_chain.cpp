@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -56,7 +57,7 @@ char* LongText(int which, const std::string& text) {
 struct Shadow {
   std::string text;
   bool known = false;
-  bool zeroBuffer = false;  // a zero buffer's length counts its terminating zero
+  bool zeroBuffer = false;  // a zero buffer's length counts a zero more than it produces
 };
 
 // Produced texts longer than this are not built by the references.
@@ -66,9 +67,10 @@ void Expect(const Shadow& shadow, const std::string& what) {
   if (!shadow.known) return;
   const tw::ResultSlotRecord* slot = tw::ResultSlotAt(tw::CurrentResultSlot());
   const std::int64_t length = slot->length < 0 ? -std::int64_t{slot->length} : slot->length;
-  TW_FUZZ_CHECK(length == static_cast<std::int64_t>(shadow.text.size()),
-                what + ": length " + std::to_string(length) + ", expected " +
-                    std::to_string(shadow.text.size()));
+  const std::int64_t expected =
+      static_cast<std::int64_t>(shadow.text.size()) + (shadow.zeroBuffer ? 1 : 0);
+  TW_FUZZ_CHECK(length == expected, what + ": length " + std::to_string(length) + ", expected " +
+                                        std::to_string(expected));
 }
 
 std::string Fresh(tw_fuzz::Input& in) {
@@ -116,7 +118,7 @@ void Chain::Step() {
       if (operation & 0x20) size %= 200;
       Note("NewZeroText(" + std::to_string(size) + ")");
       tw::NewZeroText(size);
-      shadow_ = {std::string(static_cast<std::size_t>(size) + 1, '\0'), true, true};
+      shadow_ = {std::string(static_cast<std::size_t>(size), '\0'), true, true};
       Expect(shadow_, trail_);
       break;
     }
@@ -133,7 +135,9 @@ void Chain::Step() {
       const std::int32_t position = static_cast<std::int16_t>(in_.Half());
       Note("TextMid(127, " + std::to_string(count) + ", " + std::to_string(position) + ")");
       tw::TextMid(tw::kNewestResult, count, position);
-      shadow_ = {tw_fuzz::MidReference(shadow_.text, count, position), shadow_.known, false};
+      // A part of a zero buffer is a zero buffer again (an empty part is empty).
+      const std::string part = tw_fuzz::MidReference(shadow_.text, count, position);
+      shadow_ = {part, shadow_.known, shadow_.zeroBuffer && !part.empty()};
       Expect(shadow_, trail_);
       break;
     }
@@ -176,11 +180,13 @@ void Chain::Step() {
       Note("ResultPersist()");
       const char* copy = tw::ResultPersist();
       if (!shadow_.known) break;
-      TW_FUZZ_CHECK(std::memcmp(copy, shadow_.text.data(), shadow_.text.size()) == 0 &&
-                        (shadow_.zeroBuffer || copy[shadow_.text.size()] == '\0'),
-                    trail_ + ": the copy is " +
-                        tw_fuzz::Escaped(std::string(copy, shadow_.text.size())) + ", expected " +
-                        tw_fuzz::Escaped(shadow_.text));
+      const std::string got(copy, shadow_.text.size());
+      std::size_t differ = 0;
+      while (differ < got.size() && got[differ] == shadow_.text[differ]) ++differ;
+      TW_FUZZ_CHECK(differ == got.size() && copy[got.size()] == '\0',
+                    trail_ + ": the copy differs from byte " + std::to_string(differ) +
+                        " on: " + tw_fuzz::Escaped(got.substr(differ)) + ", expected " +
+                        tw_fuzz::Escaped(shadow_.text.substr(differ)));
       break;
     }
     case 8: {  // a search in the newest result
@@ -192,6 +198,9 @@ void Chain::Step() {
       std::int32_t last = tw::LastFindPosition();
       const tw::FindResult got =
           tw::TextFind(start, tw::kNewestResult, tw::Arg(tw_fuzz::GuardedText(3, needle)), mode);
+      // Read as text, a deferred result is carried out in its slot: a zero
+      // buffer becomes its produced text (one zero shorter).
+      shadow_.zeroBuffer = false;
       if (!shadow_.known) break;
       const std::int32_t expected =
           tw_fuzz::FindReference(start, tw_fuzz::UpToZero(shadow_.text), needle, mode, last);
@@ -205,6 +214,7 @@ void Chain::Step() {
       long double got = 0;
       const tw::NumberRead read =
           tw::ReadNumber(tw::kNewestResult, tw::Arg(&got), tw::kReadExtended);
+      shadow_.zeroBuffer = false;  // carried out, as for a search
       if (!shadow_.known) break;
       const std::string text = tw_fuzz::UpToZero(shadow_.text);
       if (text.size() > tw_fuzz::kGuardedTextLimit) break;
@@ -241,10 +251,9 @@ void Chain::Step() {
       const tw::TempTextResult got = tw::CommandLineArg(n);
       tw::testing::UseCommandLine(nullptr);
       std::string expected;
-      if (!tw_fuzz::CommandLineReference(line, n, &expected)) expected = "?";
-      TW_FUZZ_CHECK(
-          (got.text != nullptr) == (expected != "?" || line.find('?') != std::string::npos),
-          trail_ + ": presence");
+      const bool present = tw_fuzz::CommandLineReference(line, n, &expected);
+      if (!present) expected = "?";  // the text of a missing argument
+      TW_FUZZ_CHECK((got.text != nullptr) == present, trail_ + ": presence");
       shadow_ = {expected, true, false};
       Expect(shadow_, trail_);
       break;
@@ -267,5 +276,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tw_fuzz::Input in(data, size);
   Chain chain(in);
   for (int step = 0; step < 24 && !in.Empty(); ++step) chain.Step();
+  // TW_FUZZ_TRAIL=1 shows the calls of each sequence (to read a reproducer).
+  if (std::getenv("TW_FUZZ_TRAIL") != nullptr) std::fprintf(stderr, "%s\n", chain.Trail().c_str());
   return 0;
 }

@@ -2,8 +2,8 @@
 // private temporary folder (names never leave it: "/" and "\" are taken out,
 // and only the folder "sub" is put in front): FileExists against a plain
 // listing and wildcard match, FileOpenRead and FileSize against stat, and
-// DeferredFileRead, whose text must be the file's bytes (a name that is not a
-// file, a folder or a pattern included, is fatal error 5).
+// DeferredFileRead, whose text must be the file's bytes (a pattern's: its
+// first match's; a name that is no file, a folder say, is fatal error 5).
 #include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,43 +61,55 @@ void MakeFolder() {
 }
 
 // The wildcard match of the file layer: * any run, ? one character; a
-// pattern ending in ".*" also matches names without that dot. Slow and
-// plain, by recursion on short texts.
-bool Match(const char* pattern, const char* name) {
-  if (*pattern == '\0') return *name == '\0';
-  if (*pattern == '*') {
-    for (const char* at = name;; ++at) {
-      if (Match(pattern + 1, at)) return true;
-      if (*at == '\0') return false;
+// pattern ending in ".*" also matches names without that dot. A table of
+// which pattern prefixes match which name prefixes (plain, and
+// pattern-times-name steps like the layer's own).
+bool Match(const std::string& pattern, const std::string& name) {
+  std::vector<char> row(name.size() + 1, 0);  // pattern prefix p against name prefixes
+  row[0] = 1;
+  for (const char c : pattern) {
+    std::vector<char> next(name.size() + 1, 0);
+    if (c == '*') {
+      for (std::size_t j = 0; j <= name.size(); ++j) next[j] = row[j] || (j > 0 && next[j - 1]);
+    } else {
+      for (std::size_t j = 1; j <= name.size(); ++j) {
+        next[j] = row[j - 1] && (c == '?' || c == name[j - 1]);
+      }
     }
+    row.swap(next);
   }
-  if (*name == '\0') return false;
-  if (*pattern == '?' || *pattern == *name) return Match(pattern + 1, name + 1);
-  return false;
+  return row[name.size()] != 0;
 }
 
 bool MatchName(const std::string& pattern, const std::string& name) {
-  if (Match(pattern.c_str(), name.c_str())) return true;
-  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
-      name.find('.') == std::string::npos) {
-    return Match(pattern.substr(0, pattern.size() - 2).c_str(), name.c_str());
+  if (Match(pattern, name)) return true;
+  // "a.*" also matches "a": the pattern without its ".*" is tried as well.
+  if (pattern.size() >= 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0) {
+    return Match(pattern.substr(0, pattern.size() - 2), name);
   }
   return false;
 }
 
-// Whether the folder part of pattern holds a name its last part matches.
-bool AnyMatch(const std::string& pattern) {
+// The folder part of a pattern ("" or ending in "/") and its last part.
+std::string FolderPart(const std::string& pattern) {
   const std::size_t slash = pattern.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash);
-  const std::string last = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return false;
-  bool found = false;
+  return slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
+}
+
+// The first name (in byte order) of the pattern's folder that its last part
+// matches; empty when none does.
+std::string FirstMatch(const std::string& pattern) {
+  const std::string folder = FolderPart(pattern);
+  const std::string last = pattern.substr(folder.size());
+  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  if (dir == nullptr) return std::string();
+  std::string first;
   while (const dirent* entry = readdir(dir)) {
-    if (MatchName(last, entry->d_name)) found = true;
+    const std::string name = entry->d_name;
+    if (MatchName(last, name) && (first.empty() || name < first)) first = name;
   }
   closedir(dir);
-  return found;
+  return first;
 }
 
 std::string FileBytes(const std::string& name) {
@@ -136,13 +148,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 0: {
       const int got = tw::FileExists(placed, operation & 0x10);
       // A name ending in its folder separator names nothing to find.
-      const bool expected = !name.empty() && name.back() != '/' && (wild ? AnyMatch(name) : exists);
+      const std::string first = wild ? FirstMatch(name) : std::string();
+      const bool expected = !name.empty() && name.back() != '/' && (wild ? !first.empty() : exists);
       TW_FUZZ_CHECK((got != 0) == expected, "FileExists(" + what + ") gave " + std::to_string(got));
       if (got != 0 && wild) {
+        // The first match is the first name in byte order.
         const std::string found = tw::FileFindData().cFileName;
-        const std::size_t slash = name.rfind('/');
-        TW_FUZZ_CHECK(MatchName(slash == std::string::npos ? name : name.substr(slash + 1), found),
-                      "FileExists(" + what + ") found " + tw_fuzz::Escaped(found));
+        TW_FUZZ_CHECK(found == first, "FileExists(" + what + ") found " + tw_fuzz::Escaped(found) +
+                                          ", expected " + tw_fuzz::Escaped(first));
       }
       break;
     }
@@ -177,13 +190,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     default: {
-      // Not a file (missing, a folder, a pattern): fatal error 5 here or when
-      // the record is carried out; a file: its bytes.
-      tw::DeferredFileRead(placed);
+      // A name that is not a file (missing, a folder) is fatal error 5; a
+      // pattern reads its first match (fatal error 5 when that is a folder);
+      // a FIFO reads what is there (nothing, without a writer).
+      const tw::TempTextResult record = tw::DeferredFileRead(placed);
       const char* kept = tw::ResultPersist();
-      TW_FUZZ_CHECK(regular, "DeferredFileRead(" + what + ") read what is not a file");
-      const std::string bytes = FileBytes(name);
-      TW_FUZZ_CHECK(bytes == std::string(kept, bytes.size()) && kept[bytes.size()] == '\0',
+      const std::string path = wild ? FolderPart(name) + tw::FileFindData().cFileName : name;
+      struct stat read;
+      TW_FUZZ_CHECK(
+          stat(path.c_str(), &read) == 0 && (S_ISREG(read.st_mode) || S_ISFIFO(read.st_mode)),
+          "DeferredFileRead(" + what + ") read " + tw_fuzz::Escaped(path) + ", not a file");
+      const std::string bytes = S_ISFIFO(read.st_mode) ? std::string() : FileBytes(path);
+      TW_FUZZ_CHECK(record.slot->length == static_cast<std::int32_t>(bytes.size()) &&
+                        bytes == std::string(kept, bytes.size()) && kept[bytes.size()] == '\0',
                     "DeferredFileRead(" + what + ") gave " + tw_fuzz::Escaped(kept));
       break;
     }

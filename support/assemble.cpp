@@ -1,0 +1,486 @@
+// TextAssemble: item lengths, the room for the text, the copy pass with
+// deferred results produced in place, and the delivery to each destination;
+// FieldWriteBack, and the settings the routine reads.
+#include "support/assemble.h"
+
+#include <cstring>
+
+#include "support/arrays.h"
+#include "support/console.h"
+#include "support/errors.h"
+#include "support/files.h"
+#include "support/heap.h"
+#include "support/startup.h"
+#include "support/temptext.h"
+#include "trace/text.h"
+
+namespace tw {
+
+namespace {
+
+constexpr std::uint32_t kSpareBytes = 24;       // room beyond the text: T + 24
+constexpr std::uint32_t kAreaEndReserve = 100;  // the room stays out of the area's last bytes
+constexpr std::int64_t kLongestText = 0x7FFFFFFF - kSpareBytes - 2;
+constexpr std::int32_t kUtf8ConsoleLimit = 160000;
+constexpr std::uint32_t kWideBit = kAssembleWideItems;
+constexpr std::uint32_t kElementBit = 1u << 31;
+constexpr std::uint32_t kNewBlockBit = 1u << 30;
+constexpr std::uint32_t kSecondByteShift = 8;
+constexpr std::uint32_t kFileWord = 64;  // a control word of 64 or more names a file
+
+enum class Destination {
+  Element,  // also a field of an element
+  NewBlock,
+  Buffer,
+  Window,
+  WindowWide,
+  ConsoleUtf8,
+  File,
+  Console,
+};
+
+// One item, as the length pass found it (the item length cache).
+struct Piece {
+  const char* text;
+  std::int32_t length;
+  const void* record;  // the deferred record of a 127 item, else nullptr
+};
+
+struct AssembleSettings {
+  std::int32_t lengthOverride;
+  HWND window;
+  std::int32_t consoleRedraw;
+};
+
+Piece g_pieces[kAssembleMaxItems];
+AssembleSettings g_settings = {};
+
+Destination DestinationOf(std::uint32_t control) {
+  if ((control & kElementBit) != 0) {
+    return (control & kNewBlockBit) != 0 ? Destination::NewBlock : Destination::Element;
+  }
+  const std::uint32_t second = (control >> kSecondByteShift) & 0xFF;
+  if (second == 8) return Destination::Buffer;
+  if (second == 16) return Destination::Window;
+  if (second == 20) return Destination::WindowWide;
+  if (second == 4) return Destination::ConsoleUtf8;
+  if (control >= kFileWord) return Destination::File;
+  return Destination::Console;
+}
+
+// Slot number steps back from the current slot (the ring has 15 slots).
+ResultSlotRecord* SlotBefore(int steps) {
+  const int current = CurrentResultSlot();
+  if (current == 0) return nullptr;
+  const int back = steps % kResultSlotCount;
+  return ResultSlotAt((current - 1 - back + kResultSlotCount) % kResultSlotCount + 1);
+}
+
+// The deferred record a ring slot holds, or nullptr for a plain text.
+const void* DeferredRecordOf(const ResultSlotRecord* slot) {
+  return ResultDeferredRecord(slot);
+}
+
+Piece PieceOfSlot(const ResultSlotRecord* slot) {
+  if (slot == nullptr || slot->address == 0) return {g_emptyText, 0, nullptr};
+  const std::int32_t length = slot->length < 0 ? -slot->length : slot->length;
+  return {reinterpret_cast<const char*>(slot->address), length, DeferredRecordOf(slot)};
+}
+
+Piece PieceOfItem(StringArg item, std::uint32_t control) {
+  Piece piece = {g_emptyText, 0, nullptr};
+  if (item > kNewestResult) {
+    piece.text = reinterpret_cast<const char*>(item);
+    piece.length = (control & kWideBit) != 0
+                       ? static_cast<std::int32_t>(2 * WideTextLength(piece.text))
+                       : static_cast<std::int32_t>(TextLengthSse2(piece.text));
+    const bool overridden =
+        g_settings.lengthOverride != 0 && control >= kFileWord && (control & kElementBit) == 0;
+    if (overridden && piece.length < g_settings.lengthOverride) {
+      piece.length = g_settings.lengthOverride;
+    }
+    return piece;
+  }
+  // Table codes: the predefined texts and result slots; codes with no entry
+  // (120 to 126 among them) are the empty text.
+  const TextView view = ResolveString(item);
+  piece.text = view.text;
+  piece.length = view.length;
+  return piece;
+}
+
+// The length pass: fills the cache in text order and returns T. The m items
+// that are 127 take the m newest results, oldest first.
+std::int64_t MeasurePieces(std::uint32_t control, const StringArg* items, int count,
+                           int newestTaken) {
+  std::int64_t total = 0;
+  int taken = 0;
+  for (int i = 0; i < count; ++i) {
+    if (items[i] == kNewestResult) {
+      g_pieces[i] = PieceOfSlot(SlotBefore(newestTaken - 1 - taken));
+      ++taken;
+    } else {
+      g_pieces[i] = PieceOfItem(items[i], control);
+    }
+    total += g_pieces[i].length;
+  }
+  return total;
+}
+
+bool Overlaps(const char* text, std::int64_t length, const char* from, const char* to) {
+  return length > 0 && text < to && text + length > from;
+}
+
+// Whether the piece's bytes (for a deferred piece: where its record begins;
+// its recorded length is what it will produce, not the record's size) lie in
+// from..to.
+bool PieceOverlaps(const Piece& piece, const char* from, const char* to) {
+  if (piece.record != nullptr) {
+    const char* record = static_cast<const char*>(piece.record);
+    return record >= from && record < to;
+  }
+  return Overlaps(piece.text, piece.length, from, to);
+}
+
+// Copies a short piece with at most two loads and two stores of one width
+// (overlapping in the middle), never reading or writing past either end;
+// longer ones go to memcpy.
+void CopyPiece(char* to, const char* from, std::size_t length) {
+  if (length >= 16) {
+    std::memcpy(to, from, length);
+  } else if (length >= 8) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + length - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + length - 8, &tail, 8);
+  } else if (length >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + length - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + length - 4, &tail, 4);
+  } else if (length > 0) {
+    to[0] = from[0];
+    to[length / 2] = from[length / 2];
+    to[length - 1] = from[length - 1];
+  }
+}
+
+// The copy pass: each piece at its place, a deferred one produced there (at
+// most its recorded length; a shorter product is padded with zero bytes so
+// that every piece fills exactly its length), then two zero bytes.
+void CopyPieces(char* room, int count, std::int64_t total) {
+  char* at = room;
+  for (int i = 0; i < count; ++i) {
+    const Piece& piece = g_pieces[i];
+    const std::size_t length = static_cast<std::size_t>(piece.length);
+    if (piece.record != nullptr) {
+      char* end = DeferredMaterialiseWithin(piece.record, at, length);
+      if (end < at + length) std::memset(end, 0, static_cast<std::size_t>(at + length - end));
+    } else {
+      CopyPiece(at, piece.text, length);
+    }
+    at += length;
+  }
+  room[total] = '\0';
+  room[total + 1] = '\0';
+}
+
+// True when entry is an element of a string array that exists now.
+bool IsLiveElement(const ArrayElementEntry* entry) {
+  if (entry == nullptr) return false;
+  for (int number = 0; number < kArrayCount; ++number) {
+    ArrayHeader* header = ArrayHeaderOf(number);
+    if (header == nullptr || header->count <= 0) continue;
+    const ArrayElementEntry* first = ArrayElements(header);
+    if (entry >= first && entry < first + header->count) return true;
+  }
+  return false;
+}
+
+// Temporary results that view a text about to be released (an element's
+// old text) become the empty text, so that no later reader reaches the
+// released block.
+void ForgetResultsIn(const char* text, std::int64_t length) {
+  const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(text);
+  const std::uintptr_t to = from + static_cast<std::uintptr_t>(length);
+  for (int n = 1; n <= kResultSlotCount; ++n) {
+    ResultSlotRecord* slot = ResultSlotAt(n);
+    if (slot->address >= from && slot->address <= to) FillResultSlot(slot, g_emptyText, 0);
+  }
+}
+
+void ReleaseElementText(const char* text, std::int32_t length) {
+  if (text == nullptr || length <= 0) return;
+  ForgetResultsIn(text, length);
+  HeapBlockRelease(text);
+}
+
+char* NewElementText(std::int64_t length) {
+  if (length == 0) return const_cast<char*>(g_emptyText);
+  return static_cast<char*>(HeapBlockAllocate(static_cast<std::size_t>(length) + kSpareBytes, 0));
+}
+
+// Rebuilds the element of the field record around the new field value
+// (length bytes at value): the text before the field, the value, the text
+// after the field with its NUL.
+void FieldWriteBack(const char* value, std::int64_t length) {
+  FieldRecord& field = ArrayFieldRecord();
+  ArrayElementEntry* entry = field.elementEntry;
+  const std::int64_t elementLength =
+      field.elementLength < 0 ? -std::int64_t{field.elementLength} : field.elementLength;
+  const std::int64_t before = field.fieldStart - field.elementText;
+  const std::int64_t after = elementLength - before - field.fieldLength;
+  const std::int64_t newLength = length + elementLength - field.fieldLength;
+  if (newLength > kLongestText) FatalError(kErrorBuffer, nullptr);
+  char* text = NewElementText(newLength);
+  if (newLength > 0) {
+    std::memcpy(text, field.elementText, static_cast<std::size_t>(before));
+    std::memcpy(text + before, value, static_cast<std::size_t>(length));
+    std::memcpy(text + before + length, field.fieldStart + field.fieldLength,
+                static_cast<std::size_t>(after));
+    text[newLength] = '\0';
+  }
+  ReleaseElementText(field.elementText, field.elementLength);
+  entry->address = reinterpret_cast<std::uintptr_t>(text);
+  entry->length = static_cast<std::int32_t>(newLength);
+  field.elementText = text;
+  field.elementLength = entry->length;
+  field.fieldStart = text + before;
+  field.fieldLength = static_cast<std::int32_t>(length);
+}
+
+// The field record still describes what the element holds.
+bool FieldIsCurrent(const FieldRecord& field) {
+  const ArrayElementEntry* entry = field.elementEntry;
+  if (!IsLiveElement(entry)) return false;
+  const std::uintptr_t text = reinterpret_cast<std::uintptr_t>(field.elementText);
+  if (entry->length == 0) return field.elementLength == 0;
+  return entry->address == text && entry->length == field.elementLength;
+}
+
+// A file write: the slot's handle, the byte-order mark when due, the bytes.
+std::uintptr_t WriteToFile(std::uint32_t control, const char* text, std::int64_t total) {
+  const std::int32_t override = g_settings.lengthOverride;
+  g_settings.lengthOverride = 0;
+  const int slot = static_cast<int>((control >> kAssembleFileShift) & 0xF) - 1;
+  const HANDLE handle = slot >= 0 && slot < kFileSlotCount ? FileSlotHandle(slot) : nullptr;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    CheckSystemCall(0);
+    return 0;
+  }
+  const bool wide = (control & kWideBit) != 0;
+  DWORD written = 0;
+  const std::uint32_t mode = FileSlotMode(slot);
+  if (wide && (mode & kSlotBomDue) != 0) {
+    SetFileSlotMode(slot, mode & ~std::uint32_t{0x81});
+    static const unsigned char kMark[2] = {0xFF, 0xFE};
+    CheckSystemCall(WriteFile(handle, kMark, 2, &written, nullptr));
+  }
+  std::int64_t bytes = total;
+  if (override != 0) {
+    bytes = override < total ? override : total;
+  } else if (wide) {
+    bytes = 2 * std::int64_t{WideTextLength(text)};
+  }
+  CheckSystemCall(WriteFile(handle, text, static_cast<DWORD>(bytes), &written, nullptr));
+  return reinterpret_cast<std::uintptr_t>(text);
+}
+
+void PrintUtf8(const char* wideText) {
+  const LPCWSTR units = reinterpret_cast<LPCWSTR>(wideText);
+  const int size = WideCharToMultiByte(CP_UTF8, 0, units, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return;
+  if (size + 1 >= kUtf8ConsoleLimit) FatalError(kErrorBuffer, nullptr);
+  char* out = TempTextBegin();
+  WideCharToMultiByte(CP_UTF8, 0, units, -1, out, size, nullptr, nullptr);
+  ConsolePrint(out);
+}
+
+std::uintptr_t PrintToConsole(std::uint32_t control, const char* text) {
+  ConsolePrint(text);
+  if ((control & kAssembleWaitKey) == 0) return reinterpret_cast<std::uintptr_t>(text);
+  if (g_settings.consoleRedraw != 0) InvalidateRect(GetConsoleWindow(), nullptr, FALSE);
+  return static_cast<std::uintptr_t>(static_cast<std::intptr_t>(WaitKey().code));
+}
+
+}  // namespace
+
+std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, int count,
+                                std::uintptr_t oldBlock) {
+  if (CurrentResultSlot() == 0) EnsureLibraryInit();
+  const Destination destination = DestinationOf(control);
+  const int limit =
+      destination == Destination::NewBlock ? kAssembleMaxItemsWithOldBlock : kAssembleMaxItems;
+  if (count < 0 || count > limit) FatalError(kErrorCountTooHigh, nullptr);
+
+  // Lengths, and the destination result before the m newest results taken.
+  int newestTaken = 0;
+  for (int i = 0; i < count; ++i) newestTaken += items[i] == kNewestResult ? 1 : 0;
+  const std::int64_t total = MeasurePieces(control, items, count, newestTaken);
+  if (total > kLongestText) FatalError(kErrorBuffer, nullptr);
+  const ResultSlotRecord* destinationResult = SlotBefore(newestTaken);
+  const std::size_t roomSize = static_cast<std::size_t>(total) + kSpareBytes;
+
+  // Room for the text.
+  char* room = nullptr;
+  char* temporaryBlock = nullptr;
+  ArrayElementEntry* element = nullptr;
+  const char* oldElementText = nullptr;
+  std::int32_t oldElementLength = 0;
+  bool toField = false;
+  if (destination == Destination::NewBlock) {
+    room = static_cast<char*>(BlockAllocate(roomSize, 0));
+  } else if (destination == Destination::Element) {
+    FieldRecord& field = ArrayFieldRecord();
+    const std::uintptr_t address = destinationResult != nullptr ? destinationResult->address : 0;
+    toField = address != 0 && address == reinterpret_cast<std::uintptr_t>(field.fieldText);
+    if (toField) {
+      if (!FieldIsCurrent(field)) FatalError(kErrorArrayUndefined, nullptr);
+      // A value longer than the field copy, or one whose pieces include the
+      // field copy itself, is assembled in a block of its own.
+      bool fits = roomSize <= sizeof field.fieldText;
+      for (int i = 0; fits && i < count; ++i) {
+        fits =
+            !PieceOverlaps(g_pieces[i], field.fieldText, field.fieldText + sizeof field.fieldText);
+      }
+      if (!fits) {
+        temporaryBlock = static_cast<char*>(HeapBlockAllocate(roomSize, 0));
+        room = temporaryBlock;
+      } else {
+        room = field.fieldText;
+      }
+    } else {
+      element = destinationResult != nullptr
+                    ? reinterpret_cast<ArrayElementEntry*>(ResultOrigin(destinationResult))
+                    : nullptr;
+      if (!IsLiveElement(element)) FatalError(kErrorArrayUndefined, nullptr);
+      if (element->length > 0) {
+        oldElementText = reinterpret_cast<const char*>(element->address);
+        oldElementLength = element->length;
+      }
+      char* text = NewElementText(total);
+      room = total == 0 ? nullptr : text;
+      element->address = reinterpret_cast<std::uintptr_t>(text);
+      element->length = static_cast<std::int32_t>(total);
+    }
+  } else {
+    char* const begin = TempTextBegin();
+    const char* const roomEnd = begin + roomSize;
+    bool fits = roomSize <= static_cast<std::size_t>(TempTextArea() + kTempTextAreaSize -
+                                                     kAreaEndReserve - begin);
+    // A piece lying where the room would be (an old text the area has wrapped
+    // onto) is read before it could be overwritten: use a block instead.
+    for (int i = 0; fits && i < count; ++i) {
+      if (PieceOverlaps(g_pieces[i], begin, roomEnd)) fits = false;
+    }
+    if (fits) {
+      ResultSlotRecord* slot = TempTextEnd(roomEnd, kSlotNext).slot;  // forgets records there
+      slot->length = static_cast<std::int32_t>(total);
+      room = begin;
+    } else {
+      temporaryBlock = static_cast<char*>(HeapBlockAllocate(roomSize, 0));
+      room = temporaryBlock;
+    }
+  }
+
+  if (room != nullptr) CopyPieces(room, count, total);
+
+  // Delivery.
+  std::uintptr_t result = reinterpret_cast<std::uintptr_t>(room);
+  switch (destination) {
+    case Destination::NewBlock:
+      BlockRelease(oldBlock);
+      break;
+    case Destination::Element:
+      if (toField) {
+        FieldRecord& field = ArrayFieldRecord();
+        FieldWriteBack(room, total);
+        if (room != field.fieldText) {
+          const std::size_t kept = static_cast<std::size_t>(total) < sizeof field.fieldText - 1
+                                       ? static_cast<std::size_t>(total)
+                                       : sizeof field.fieldText - 1;
+          std::memcpy(field.fieldText, room, kept);
+          field.fieldText[kept] = '\0';
+        }
+        result = reinterpret_cast<std::uintptr_t>(field.fieldText);
+      } else {
+        ReleaseElementText(oldElementText, oldElementLength);
+        result = element->address;
+      }
+      break;
+    case Destination::Buffer:
+      if (destinationResult != nullptr && destinationResult->address != 0 &&
+          destinationResult->length > 0) {
+        const std::int64_t capacity = destinationResult->length;
+        std::memcpy(reinterpret_cast<char*>(destinationResult->address), room,
+                    static_cast<std::size_t>(total < capacity ? total : capacity));
+      }
+      break;
+    case Destination::Window:
+      if (g_settings.window != nullptr) SetWindowTextA(g_settings.window, room);
+      break;
+    case Destination::WindowWide:
+      if (g_settings.window != nullptr) {
+        SetWindowTextW(g_settings.window, reinterpret_cast<LPCWSTR>(room));
+      }
+      break;
+    case Destination::ConsoleUtf8:
+      PrintUtf8(room);
+      break;
+    case Destination::File:
+      result = WriteToFile(control, room, total);
+      break;
+    case Destination::Console:
+      result = PrintToConsole(control, room);
+      break;
+  }
+  if (temporaryBlock != nullptr) {
+    HeapBlockRelease(temporaryBlock);
+    if (result == reinterpret_cast<std::uintptr_t>(temporaryBlock)) result = 0;
+  }
+  return result;
+}
+
+std::uintptr_t TextAssembleWords(const std::uintptr_t* words) {
+  const std::uint32_t control = static_cast<std::uint32_t>(words[0]);
+  const int count = static_cast<int>(control & kAssembleCountMask);
+  const int limit = (control & kNewBlockBit) != 0 && (control & kElementBit) != 0
+                        ? kAssembleMaxItemsWithOldBlock
+                        : kAssembleMaxItems;
+  if (count > limit) FatalError(kErrorCountTooHigh, nullptr);
+  StringArg items[kAssembleMaxItems];
+  for (int i = 0; i < count; ++i) items[i] = words[count - i];
+  const bool newBlock = (control & kNewBlockBit) != 0 && (control & kElementBit) != 0;
+  const std::uintptr_t oldBlock = newBlock ? words[count + 1] : 0;
+  return TextAssembleList(control, items, count, oldBlock);
+}
+
+ResultSlotRecord* BufferResult(void* buffer, std::int32_t capacity) {
+  ResultSlotRecord* slot = ResultSlot(kSlotNext);
+  FillResultSlot(slot, buffer, capacity);
+  return slot;
+}
+
+void SetAssembleLengthOverride(std::int32_t bytes) {
+  g_settings.lengthOverride = bytes;
+}
+std::int32_t AssembleLengthOverride() {
+  return g_settings.lengthOverride;
+}
+void SetAssembleWindow(HWND window) {
+  g_settings.window = window;
+}
+HWND AssembleWindow() {
+  return g_settings.window;
+}
+void SetConsoleRedraw(std::int32_t on) {
+  g_settings.consoleRedraw = on;
+}
+std::int32_t ConsoleRedraw() {
+  return g_settings.consoleRedraw;
+}
+
+}  // namespace tw
