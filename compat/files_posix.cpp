@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 
 #include "compat/win32.h"
 
@@ -254,20 +256,41 @@ struct FindRecord {
   std::uint32_t magic;
 };
 
-// * matches any run of characters, ? exactly one; a pattern ending in ".*"
-// also matches a name without that dot ("*.*" matches every name).
-bool NameMatches(const char* pattern, const char* name) {
-  if (*pattern == '\0') return *name == '\0';
-  if (strcmp(pattern, ".*") == 0 && *name == '\0') return true;
-  if (*pattern == '*') {
-    for (const char* rest = name;; ++rest) {
-      if (NameMatches(pattern + 1, rest)) return true;
-      if (*rest == '\0') return false;
+// * matches any run of characters, ? exactly one. Two pointers walk the
+// pattern and the name; on a mismatch the walk goes back to the latest star
+// and lets it take one character more. Earlier stars never need another try
+// (whatever they took, the latest star can take instead), so this is at most
+// pattern length times name length steps.
+bool PlainMatch(const char* pattern, std::size_t patternLength, const char* name) {
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t starAt = SIZE_MAX;  // pattern position of the latest star
+  std::size_t starName = 0;       // name position where that star's run ends
+  while (name[n] != '\0') {
+    if (p < patternLength && pattern[p] == '*') {
+      starAt = p++;
+      starName = n;
+    } else if (p < patternLength && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (starAt != SIZE_MAX) {
+      p = starAt + 1;
+      n = ++starName;
+    } else {
+      return false;
     }
   }
-  if (*name == '\0') return false;
-  if (*pattern != '?' && *pattern != *name) return false;
-  return NameMatches(pattern + 1, name + 1);
+  while (p < patternLength && pattern[p] == '*') ++p;
+  return p == patternLength;
+}
+
+// A pattern ending in ".*" also matches a name without that dot ("*.*"
+// matches every name).
+bool NameMatches(const char* pattern, const char* name) {
+  const std::size_t length = strlen(pattern);
+  if (PlainMatch(pattern, length, name)) return true;
+  return length >= 2 && strcmp(pattern + length - 2, ".*") == 0 &&
+         PlainMatch(pattern, length - 2, name);
 }
 
 void FillFindData(WIN32_FIND_DATAA* data, const char* path, const char* name,
