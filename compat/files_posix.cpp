@@ -115,6 +115,7 @@ DWORD ErrorOfName(int error, const char* name) {
       return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
+    case ENXIO:  // a socket, or a FIFO opened only for writing that nobody reads
     case EISDIR:
     case EROFS:
     case ETXTBSY:
@@ -151,8 +152,11 @@ bool NameIsUsable(const char* name) {
   return true;
 }
 
+// Every open is made without waiting (O_NONBLOCK): a FIFO that no writer has
+// opened, or a device that waits for a line, would otherwise hold the open
+// forever.
 int OpenFlags(DWORD access, DWORD disposition) {
-  int flags = O_CLOEXEC;
+  int flags = O_CLOEXEC | O_NONBLOCK;
   if (Wants(access, GENERIC_READ) && Wants(access, GENERIC_WRITE)) {
     flags |= O_RDWR;
   } else if (Wants(access, GENERIC_WRITE)) {
@@ -167,6 +171,24 @@ int OpenFlags(DWORD access, DWORD disposition) {
 
 bool DispositionIsKnown(DWORD disposition) {
   return disposition >= CREATE_NEW && disposition <= TRUNCATE_EXISTING;
+}
+
+// A FIFO or a character device is opened as Windows opens a pipe or a device
+// by name, and stays non-blocking: a read gives what is there now (possibly
+// nothing) and never waits for a writer. Regular files go back to ordinary
+// blocking reads. Sockets cannot be opened as files.
+bool OpensAsFile(const struct stat& info) {
+  return S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) ||
+         S_ISBLK(info.st_mode);
+}
+
+bool KeepsNonBlocking(const struct stat& info) {
+  return S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode);
+}
+
+bool ClearNonBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 HANDLE FailOpen(int fd, DWORD error) {
@@ -474,7 +496,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
   if (!DispositionIsKnown(disposition)) return FailOpen(-1, ERROR_INVALID_PARAMETER);
   struct stat before;
   const bool existed = stat(name, &before) == 0;
-  if (existed && S_ISDIR(before.st_mode)) return FailOpen(-1, ERROR_ACCESS_DENIED);
+  if (existed && !OpensAsFile(before)) return FailOpen(-1, ERROR_ACCESS_DENIED);
   if (existed && ShareConflict(before, access, share)) {
     return FailOpen(-1, ERROR_SHARING_VIOLATION);
   }
@@ -482,7 +504,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
   if (fd < 0) return FailOpen(-1, ErrorOfName(errno, name));
   struct stat info;
   if (fstat(fd, &info) != 0) return FailOpen(fd, ErrorOfName(errno, name));
-  if (S_ISDIR(info.st_mode)) return FailOpen(fd, ERROR_ACCESS_DENIED);
+  if (!OpensAsFile(info)) return FailOpen(fd, ERROR_ACCESS_DENIED);
+  if (!KeepsNonBlocking(info) && !ClearNonBlocking(fd)) {
+    return FailOpen(fd, ErrorOfName(errno, name));
+  }
   if (!existed && ShareConflict(info, access, share)) return FailOpen(fd, ERROR_SHARING_VIOLATION);
   const bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
   if (truncate && info.st_size != 0 && ftruncate(fd, 0) != 0) {
@@ -510,6 +535,8 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOV
   while (done < count) {
     const ssize_t n = ::read(fd, bytes + done, count - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+      break;  // a FIFO or device: all there is
     if (n < 0) {
       SetLastError(errno == EISDIR || errno == EBADF ? ERROR_ACCESS_DENIED
                                                      : ErrorOfName(errno, ""));
