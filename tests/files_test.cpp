@@ -624,7 +624,7 @@ const int g_child = tw_test::RunScenarioIfChild(kScenarios, 4);
 
 TEST(FilesFatal, ReadingFromASlotWhoseOpenFailedIsTheLastErrorFailure) {
   const tw_test::ChildResult child = tw_test::RunChild("read-failed-slot");
-  EXPECT_EQ(child.exitCode, 0);
+  EXPECT_EQ(child.exitCode, 1);
   EXPECT_NE(child.error.find("[message box] Fatal error:\nGetLastError (line ?\?):\r\n" +
                              SystemText(ERROR_FILE_NOT_FOUND)),
             std::string::npos)
@@ -642,7 +642,7 @@ TEST(FilesFatal, CompareWithAFileThatCannotBeOpenedIsFatalErrorFive) {
 
 TEST(FilesFatal, StrictTouchThatFailsIsTheLastErrorFailure) {
   const tw_test::ChildResult child = tw_test::RunChild("strict-touch");
-  EXPECT_EQ(child.exitCode, 0);
+  EXPECT_EQ(child.exitCode, 1);
   EXPECT_NE(child.error.find("GetLastError (line ?\?):\r\n" + SystemText(ERROR_INVALID_HANDLE)),
             std::string::npos)
       << child.error;
