@@ -469,6 +469,10 @@ bool ReferenceMatch(const char* pattern, const char* name) {
 // so the rules for extensions do not come in): FindFirstFileA finds a name
 // exactly when the reference matches one, and the name it gives is one the
 // reference matches. The folder's "." and ".." entries are names as well.
+// Native only: this checks the native layer's matcher; the Windows lane's
+// matcher is the system's own, whose "?" follows older rules in corner cases
+// (Wine 8 finds nothing for "*?a?" in a folder holding "aaab").
+#ifndef _WIN32
 TEST_F(CompatFiles, FindFirstFileAgreesWithAReferenceMatcher) {
   std::mt19937 random(2026);
   for (int round = 0; round < 8; ++round) {
@@ -499,6 +503,7 @@ TEST_F(CompatFiles, FindFirstFileAgreesWithAReferenceMatcher) {
     }
   }
 }
+#endif
 
 TEST_F(CompatFiles, AttributesAndFileTimes) {
   const std::string name = Path("times.txt");
