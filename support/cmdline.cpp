@@ -165,15 +165,18 @@ TempTextResult DeferredFileRead(const char* name) {
   }
   if (data.nFileSizeHigh != 0 || data.nFileSizeLow > 0x7FFFFFFFu) FatalError(kErrorBuffer, nullptr);
   const std::int32_t size = static_cast<std::int32_t>(data.nFileSizeLow);
-  DeferredWord words[kRecordWords + kPathWords] = {kDeferredMarker, kDeferredFileRead,
-                                                   reinterpret_cast<DeferredWord>(name), size};
+  DeferredWord words[kRecordWords + kPathWords] = {kDeferredMarker, kDeferredFileRead, 0, size};
   if (!HasWildcard(name)) {
+    // A name in the temporary text area must not lie where the record goes.
+    const char* kept = KeepSourceApart(name, static_cast<std::uint32_t>(std::strlen(name)),
+                                       kRecordWords * sizeof(DeferredWord));
+    words[2] = reinterpret_cast<DeferredWord>(kept);
     ResultSlotRecord* slot = DeferredCommit(words, kRecordWords, size);
     return {reinterpret_cast<char*>(slot->address), slot};
   }
   // A pattern reads the file that the search found first (whose size is
   // recorded): its path goes into the record, after the four words, and the
-  // record names it there.
+  // record names it there. The pattern itself is not needed after this copy.
   char* path = reinterpret_cast<char*>(words + kRecordWords);
   const std::size_t length = MatchedPath(name, data.cFileName, path);
   if (length == 0) FatalError(kErrorOpenForRecall, name);

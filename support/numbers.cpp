@@ -73,7 +73,7 @@ int PrecisionOf(char c) {
 // signed byte). A "%" followed by anything else is literal text.
 FormatParts ReadFormat(const char* text, const char* end, int digits, int mode) {
   FormatParts parts = {text, end, end, end, digits, mode};
-  for (const char* at = text; at + 1 < end; ++at) {
+  for (const char* at = text; end - at > 1; ++at) {
     if (*at != '%') continue;
     const signed char chosen = static_cast<signed char>(at[1]);
     if (chosen <= ' ') {
@@ -402,7 +402,7 @@ char* FormatNumberWithRegisters(StringArg format, std::uint32_t descriptor,
                                 const NumberOperand* operands, int count,
                                 const std::uint64_t* xmm) {
   int mode = 0;
-  const char* text = nullptr;
+  const char* text = "";  // the selector forms have an empty format string
   std::uint32_t textLength = 0;
   if (format == kFormatSigned) {
     mode = 1;
@@ -446,7 +446,7 @@ char* FormatNumberWithRegisters(StringArg format, std::uint32_t descriptor,
 
 // Not instrumented by the sanitizers, and without stack objects, so that the
 // registers are saved before anything of ours can use them.
-__attribute__((noinline, no_sanitize_address, no_sanitize_undefined)) char* FormatNumberList(
+__attribute__((noinline, no_sanitize("address", "undefined"))) char* FormatNumberList(
     StringArg format, std::uint32_t descriptor, const NumberOperand* operands, int count) {
   SaveXmmLow(g_xmmAtEntry);
   return FormatNumberWithRegisters(format, descriptor, operands, count, g_xmmAtEntry);

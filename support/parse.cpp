@@ -246,7 +246,10 @@ Reading ReadBinaryDigits(const Source& source, std::int32_t first, std::int32_t 
 // and fits, else an extended value scaled with the table, rounding to nearest.
 Reading DecimalValue(std::uint64_t whole, long double extended, bool isExtended, std::int32_t power,
                      bool negative, std::int32_t end, FpuMode* fpu) {
-  if (!isExtended && power == 0 && whole <= static_cast<std::uint64_t>(INT64_MAX)) {
+  // A negative zero is an extended value, so that the floating kinds keep its
+  // sign.
+  if (!isExtended && power == 0 && whole <= static_cast<std::uint64_t>(INT64_MAX) &&
+      !(negative && whole == 0)) {
     const std::int64_t value = static_cast<std::int64_t>(whole);
     return IntegerReading(negative ? -value : value, end, kBaseDecimal);
   }
@@ -598,7 +601,7 @@ NumberRead ReadNumberInto(StringArg text, std::uintptr_t destination, std::int32
 XmmBank g_callersXmm;
 PendingRegister g_pendingRegister;
 
-__attribute__((noinline, no_sanitize_address, no_sanitize_undefined)) NumberRead ReadNumber(
+__attribute__((noinline, no_sanitize("address", "undefined"))) NumberRead ReadNumber(
     StringArg source, std::uintptr_t destination, std::int32_t kind) {
   SaveXmmBank(&g_callersXmm);  // first, before any code of ours uses the registers
   g_pendingRegister.number = -1;

@@ -20,11 +20,15 @@ namespace {
 
 constexpr int kPersistPlaces = 7;
 constexpr std::uint32_t kSubstituteLimit = 639900;  // bytes of the area a record may reach
+constexpr std::uint32_t kLongestTempText = kTempTextMaxBytes - 1;  // its NUL not counted
 
 struct ResultRing {
   ResultSlotRecord slots[kResultSlotCount + 1];  // 1 to 15; 0 unused
   std::uintptr_t origins[kResultSlotCount + 1];  // beside the slots of the same number
-  int current;                                   // 0 before the first result
+  // The size in bytes of the deferred record the library committed in the
+  // slot of the same number; 0 when the slot holds a plain text.
+  std::uint32_t recordBytes[kResultSlotCount + 1];
+  int current;  // 0 before the first result
 };
 
 struct PersistRotation {
@@ -36,6 +40,9 @@ ResultRing g_ring = {};
 PersistRotation g_persist = {};
 DeferredHandler g_deferredHandlers[4] = {};  // codes -124 to -121
 char g_hexText[16];
+// Deferred texts are produced here before they are copied into the area, so
+// that they never overwrite their record or the texts it refers to.
+char g_producedText[kTempTextMaxBytes];
 char g_binaryTable[256 * 8];
 bool g_binaryTableBuilt = false;
 
@@ -48,10 +55,27 @@ TextView ViewOfPair(std::uintptr_t address, std::int32_t length) {
   return {reinterpret_cast<const char*>(address), length < 0 ? -length : length};
 }
 
-TextView NewestView() {
-  if (g_ring.current == 0) return EmptyView();
-  const ResultSlotRecord& slot = g_ring.slots[g_ring.current];
-  return ViewOfPair(slot.address, slot.length);
+// The number (1 to 15) of a slot of the ring; 0 for any other record.
+int SlotNumber(const ResultSlotRecord* slot) {
+  const auto at = reinterpret_cast<std::uintptr_t>(slot);
+  const auto first = reinterpret_cast<std::uintptr_t>(&g_ring.slots[1]);
+  if (at < first || (at - first) % sizeof *slot != 0) return 0;
+  const std::uintptr_t n = (at - first) / sizeof *slot + 1;
+  return n <= kResultSlotCount ? static_cast<int>(n) : 0;
+}
+
+// The slot a string argument names (127 or codes 11 to 25), else nullptr.
+ResultSlotRecord* SlotOfArgument(StringArg argument) {
+  if (argument == kNewestResult)
+    return g_ring.current == 0 ? nullptr : &g_ring.slots[g_ring.current];
+  if (argument >= kFirstResultCode && argument < kFirstResultCode + kResultSlotCount) {
+    return &g_ring.slots[argument - kFirstResultCode + 1];
+  }
+  return nullptr;
+}
+
+std::int32_t AbsoluteLength(const ResultSlotRecord* slot) {
+  return slot->length < 0 ? -slot->length : slot->length;
 }
 
 DeferredWord ReadWord(const void* record, int index) {
@@ -70,45 +94,74 @@ DeferredWord AddressWord(const void* address) {
 
 // ---- Carrying out records ----
 
-char* CopyBytes(char* destination, const char* from, const char* to) {
-  if (to <= from) return destination;
-  const std::size_t count = static_cast<std::size_t>(to - from);
-  std::memmove(destination, from, count);
-  return destination + count;
+// Where a record is being carried out: the next byte and the room left.
+struct Output {
+  char* at;
+  std::size_t room;
+};
+
+void Put(Output* out, const char* from, std::size_t count) {
+  if (count > out->room) count = out->room;
+  std::memmove(out->at, from, count);
+  out->at += count;
+  out->room -= count;
 }
 
-char* MaterialiseSubstitution(const void* record, char* destination) {
+void PutBetween(Output* out, const char* from, const char* to) {
+  if (to > from) Put(out, from, static_cast<std::size_t>(to - from));
+}
+
+// The length of a text that may lie in the temporary text area: there it is
+// looked for no further than the area's end, since the text may have been
+// overwritten since the record was made.
+std::size_t BoundedLength(const char* text) {
+  const char* area = TempTextArea();
+  if (text >= area && text < area + kTempTextAreaSize) {
+    const void* zero =
+        std::memchr(text, 0, static_cast<std::size_t>(area + kTempTextAreaSize - text));
+    return zero == nullptr ? 0 : static_cast<std::size_t>(static_cast<const char*>(zero) - text);
+  }
+  return TextLengthSse2(text);
+}
+
+void MaterialiseSubstitution(const void* record, Output* out) {
   const char* replacement = WordAddress(ReadWord(record, 2));
-  const std::size_t replacementLength = TextLengthSse2(replacement);
+  const std::size_t replacementLength = BoundedLength(replacement);
   const DeferredWord patternLength = ReadWord(record, 3);
   const char* position = WordAddress(ReadWord(record, 4));
   int field = 5;
-  for (; ReadWord(record, field + 1) != 0; ++field) {
+  for (; ReadWord(record, field + 1) != 0 && out->room > 0; ++field) {
     const char* match = WordAddress(ReadWord(record, field));
-    destination = CopyBytes(destination, position, match);
-    std::memcpy(destination, replacement, replacementLength);
-    destination += replacementLength;
+    PutBetween(out, position, match);
+    Put(out, replacement, replacementLength);
     position = match + patternLength;
   }
-  return CopyBytes(destination, position, WordAddress(ReadWord(record, field)));
+  if (out->room > 0) {
+    while (ReadWord(record, field + 1) != 0) ++field;
+    PutBetween(out, position, WordAddress(ReadWord(record, field)));
+  }
 }
 
-char* MaterialiseZeroBuffer(const void* record, char* destination) {
+void MaterialiseZeroBuffer(const void* record, Output* out) {
   const DeferredWord size = ReadWord(record, 2) - 1;
-  if (size <= 0) return destination;
-  std::memset(destination, 0, static_cast<std::size_t>(size));
-  return destination + size;
+  if (size <= 0) return;
+  const std::size_t count =
+      static_cast<std::size_t>(size) < out->room ? static_cast<std::size_t>(size) : out->room;
+  std::memset(out->at, 0, count);
+  out->at += count;
+  out->room -= count;
 }
 
 // UTF-16 sources are converted unit by unit: converting their bytes one by
 // one as ANSI text would turn units above 0xFF into other characters.
-char* MaterialiseCase(const void* record, char* destination) {
+void MaterialiseCase(const void* record, Output* out) {
   const char* source = WordAddress(ReadWord(record, 2));
   const DeferredWord length = ReadWord(record, 3);
   const DeferredWord flags = ReadWord(record, 4);
-  if (length <= 0) return destination;
-  std::memmove(destination, source, static_cast<std::size_t>(length));
-  const DWORD count = static_cast<DWORD>(length);
+  if (length <= 0) return;
+  char* const destination = out->at;
+  Put(out, source, static_cast<std::size_t>(length));
+  const DWORD count = static_cast<DWORD>(out->at - destination);
   const bool upper = (flags & kCaseUpper) != 0;
   if ((flags & kCaseWide) != 0) {
     LPWSTR units = reinterpret_cast<LPWSTR>(destination);
@@ -116,15 +169,164 @@ char* MaterialiseCase(const void* record, char* destination) {
   } else {
     upper ? CharUpperBuffA(destination, count) : CharLowerBuffA(destination, count);
   }
-  return destination + length;
 }
 
-// Appends one word to a record under construction, stopping with fatal error
-// 9 before the record would pass the area's limit for records.
-char* AppendWord(char* at, DeferredWord word) {
-  if (at + sizeof word > TempTextArea() + kSubstituteLimit) FatalError(kErrorBuffer, nullptr);
-  std::memcpy(at, &word, sizeof word);
-  return at + sizeof word;
+// Records of other families: the handler gets a copy of the first fields;
+// a file read is cut to the room left.
+void MaterialiseByHandler(DeferredWord code, const void* record, Output* out) {
+  if (code < kDeferredSubstitute || code > kDeferredCase) return;
+  const DeferredHandler handler = g_deferredHandlers[code - kDeferredSubstitute];
+  if (handler == nullptr) return;
+  if (code != kDeferredFileRead) {
+    out->at = handler(static_cast<const DeferredWord*>(record) + 2, out->at);
+    return;
+  }
+  DeferredWord fields[2] = {ReadWord(record, 2), ReadWord(record, 3)};
+  const std::uint32_t size = static_cast<std::uint32_t>(fields[1]);
+  if (size > out->room) fields[1] = static_cast<DeferredWord>(out->room);
+  char* const end = handler(fields, out->at);
+  out->room -= static_cast<std::size_t>(end - out->at);
+  out->at = end;
+}
+
+// The number of bytes the deferred result in slot produces.
+std::uint32_t ProducedLength(const ResultSlotRecord* slot, const void* record) {
+  if (ReadWord(record, 1) == kDeferredZeroBuffer) {
+    const DeferredWord size = ReadWord(record, 2) - 1;
+    return size <= 0 ? 0 : static_cast<std::uint32_t>(size);
+  }
+  return static_cast<std::uint32_t>(AbsoluteLength(slot));
+}
+
+// Carries out the deferred result in slot into the temporary text area and
+// leaves its text in the slot in place of the record.
+TextView CarryOutIntoArea(ResultSlotRecord* slot, const void* record) {
+  const std::uint32_t produced = ProducedLength(slot, record);
+  if (produced > kLongestTempText) FatalError(kErrorBuffer, nullptr);
+  const char* end = DeferredMaterialiseWithin(record, g_producedText, produced);
+  const std::uint32_t length = static_cast<std::uint32_t>(end - g_producedText);
+  char* at = TempTextReserve(length + 1);
+  std::memcpy(at, g_producedText, length);
+  at[length] = '\0';
+  TempTextFinish(at + length);
+  FillResultSlot(slot, at, static_cast<std::int32_t>(length));
+  return {at, static_cast<std::int32_t>(length)};
+}
+
+// Finishes a record written from the free position to end and enters it in
+// the slot that selector chooses, marked as deferred, with resultLength.
+ResultSlotRecord* CommitRecord(const char* end, std::uintptr_t selector,
+                               std::int32_t resultLength) {
+  char* const record = TempTextFinish(end);
+  ResultSlotRecord* slot = ResultSlot(selector);
+  FillResultSlot(slot, record, resultLength);
+  g_ring.recordBytes[SlotNumber(slot)] = static_cast<std::uint32_t>(end - record);
+  return slot;
+}
+
+bool Overlaps(const char* from, const char* to, const char* otherFrom, const char* otherTo) {
+  const auto a = reinterpret_cast<std::uintptr_t>(from), b = reinterpret_cast<std::uintptr_t>(to);
+  const auto c = reinterpret_cast<std::uintptr_t>(otherFrom);
+  const auto d = reinterpret_cast<std::uintptr_t>(otherTo);
+  return a < d && c < b;
+}
+
+// A substitution record under construction. Before each word is written it
+// is checked against the texts the record refers to (the source, the pattern
+// while it is searched for, the replacement and its NUL): once a word would
+// overwrite one of them, writing stops and the text is produced at once.
+struct RecordWriter {
+  char* begin;
+  char* at;
+  std::uint64_t words;  // written or not, for the area limit
+  bool writing;
+  const TextView* texts;
+  int textCount;
+};
+
+void AppendWord(RecordWriter* writer, DeferredWord word) {
+  ++writer->words;
+  const std::uint64_t reach =
+      static_cast<std::uint64_t>(writer->begin - TempTextArea()) + writer->words * sizeof word;
+  if (reach > kSubstituteLimit) FatalError(kErrorBuffer, nullptr);
+  if (!writer->writing) return;
+  for (int i = 0; i < writer->textCount; ++i) {
+    const TextView& text = writer->texts[i];
+    if (Overlaps(writer->at, writer->at + sizeof word, text.text, text.text + text.length + 1)) {
+      writer->writing = false;
+      return;
+    }
+  }
+  std::memcpy(writer->at, &word, sizeof word);
+  writer->at += sizeof word;
+}
+
+// The next match of find in text at or after from, or nullptr. Without whole
+// words the search runs over the rest of the source only, so that a long
+// source with many matches is not measured again for each of them; a whole
+// word needs the byte before it, so then the search runs over the whole
+// source.
+const char* NextMatch(const TextView& text, const char* from, const TextView& find,
+                      std::uint32_t mode) {
+  const std::int32_t offset = static_cast<std::int32_t>(from - text.text);
+  const FindResult found = (mode & kFindWholeWord) != 0
+                               ? TextFindView(offset + 1, text, find, mode)
+                               : TextFindView(1, TextView{from, text.length - offset}, find, mode);
+  return found.position == 0 ? nullptr : static_cast<const char*>(found.address);
+}
+
+// The substitution produced at once (into the side buffer, then the area),
+// for when its record would overwrite its own texts.
+ResultSlotRecord* SubstituteNow(const TextView& text, const TextView& find, const TextView& put,
+                                std::uint32_t mode, std::uint32_t limit) {
+  Output out = {g_producedText, kLongestTempText};
+  const char* position = text.text;
+  for (std::uint32_t matches = 0; limit == 0 || matches < limit; ++matches) {
+    const char* match = NextMatch(text, position, find, mode);
+    if (match == nullptr) break;
+    PutBetween(&out, position, match);
+    Put(&out, put.text, static_cast<std::size_t>(put.length));
+    position = match + find.length;
+  }
+  PutBetween(&out, position, text.text + text.length);
+  const std::uint32_t length = static_cast<std::uint32_t>(out.at - g_producedText);
+  char* at = TempTextReserve(length + 1);
+  std::memcpy(at, g_producedText, length);
+  at[length] = '\0';
+  return TempTextEnd(at + length, kSlotNext).slot;
+}
+
+struct MidRange {
+  std::int64_t start;
+  std::int64_t taken;
+};
+
+MidRange MidOf(std::int64_t length, std::int64_t wanted, std::int32_t position) {
+  if (wanted == 0 || position == 0) return {0, 0};
+  if (position > 0) {
+    const std::int64_t start = position > length ? length : position - 1;
+    const std::int64_t remaining = length - start;
+    return {start, wanted < 0 || wanted > remaining ? remaining : wanted};
+  }
+  if (wanted < 0 || wanted > length) return {0, length};
+  return {length - wanted, wanted};
+}
+
+// TextMid of a deferred zero buffer: part of it is a zero buffer too.
+ResultSlotRecord* MidOfZeroBuffer(StringArg source, const void* record, std::int64_t wanted,
+                                  std::int32_t position) {
+  const DeferredWord size = ReadWord(record, 2) - 1;
+  const MidRange range = MidOf(size < 0 ? 0 : size, wanted, position);
+  const std::uintptr_t selector = source == kNewestResult ? kSlotCurrent : kSlotNext;
+  if (range.taken == 0) {
+    ResultSlotRecord* slot = ResultSlot(selector);
+    FillResultSlot(slot, g_emptyText, 0);
+    return slot;
+  }
+  const DeferredWord words[] = {kDeferredMarker, kDeferredZeroBuffer, range.taken + 1};
+  char* at = TempTextReserve(sizeof words);
+  std::memcpy(at, words, sizeof words);
+  return CommitRecord(at + sizeof words, selector, static_cast<std::int32_t>(range.taken + 1));
 }
 
 void BuildBinaryTable() {
@@ -147,16 +349,15 @@ TextView ResolveString(StringArg argument) {
     const char* text = reinterpret_cast<const char*>(argument);
     return {text, static_cast<std::int32_t>(TextLengthSse2(text))};
   }
-  if (argument == kNewestResult) return NewestView();
   if (argument < kPredefinedTextCount) {
     const TextPair pair = PredefinedText(static_cast<int>(argument));
     return ViewOfPair(pair.address, pair.length);
   }
-  if (argument >= kFirstResultCode && argument < kFirstResultCode + kResultSlotCount) {
-    const ResultSlotRecord& slot = g_ring.slots[argument - kFirstResultCode + 1];
-    return ViewOfPair(slot.address, slot.length);
-  }
-  return EmptyView();
+  ResultSlotRecord* slot = SlotOfArgument(argument);
+  if (slot == nullptr) return EmptyView();
+  const void* record = ResultDeferredRecord(slot);
+  if (record != nullptr) return CarryOutIntoArea(slot, record);
+  return ViewOfPair(slot->address, slot->length);
 }
 
 ResultSlotRecord* ResultSlot(std::uintptr_t selector) {
@@ -184,6 +385,7 @@ void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t lengt
   slot->address = reinterpret_cast<std::uintptr_t>(text);
   slot->length = length;
   ResultOrigin(slot) = 0;
+  g_ring.recordBytes[SlotNumber(slot)] = 0;
 }
 
 std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot) {
@@ -194,14 +396,17 @@ std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot) {
 // the text the record stands for. The blocks come from the process heap; the
 // string-slot pool registers them once the array family has it.
 char* ResultPersist() {
-  const TextView newest = NewestView();
-  char* copy =
-      static_cast<char*>(HeapBlockAllocate(static_cast<std::size_t>(newest.length) + 1, 0));
-  char* end = copy + newest.length;
-  if (IsDeferredRecord(newest.text)) {
-    end = DeferredMaterialise(newest.text, copy);
+  const ResultSlotRecord* newest = g_ring.current == 0 ? nullptr : &g_ring.slots[g_ring.current];
+  const TextView text =
+      newest == nullptr ? EmptyView() : ViewOfPair(newest->address, newest->length);
+  const void* record = newest == nullptr ? nullptr : ResultDeferredRecord(newest);
+  const std::size_t length = static_cast<std::size_t>(text.length);
+  char* copy = static_cast<char*>(HeapBlockAllocate(length + 1, 0));
+  char* end = copy + length;
+  if (record != nullptr) {
+    end = DeferredMaterialiseWithin(record, copy, length);
   } else {
-    std::memcpy(copy, newest.text, static_cast<std::size_t>(newest.length));
+    std::memcpy(copy, text.text, length);
   }
   *end = '\0';
   g_persist.index = g_persist.index == kPersistPlaces ? 1 : g_persist.index + 1;
@@ -212,34 +417,54 @@ char* ResultPersist() {
 
 // ---- Deferred records ----
 
-// The marker has no zero byte, so the bytes are read one by one up to the
-// first zero: a short text is never read past its end.
-bool IsDeferredRecord(const void* text) {
-  if (text == nullptr) return false;
-  const char* bytes = static_cast<const char*>(text);
-  for (std::size_t i = 0; i < sizeof(DeferredWord); ++i) {
-    if (bytes[i] == '\0') return false;
+const void* ResultDeferredRecord(const ResultSlotRecord* slot) {
+  const int n = SlotNumber(slot);
+  if (n == 0 || g_ring.recordBytes[n] == 0) return nullptr;
+  return reinterpret_cast<const void*>(slot->address);
+}
+
+void ForgetOverwrittenRecords(const char* from, const char* to) {
+  for (int n = 1; n <= kResultSlotCount; ++n) {
+    if (g_ring.recordBytes[n] == 0) continue;
+    const char* record = reinterpret_cast<const char*>(g_ring.slots[n].address);
+    if (!Overlaps(record, record + g_ring.recordBytes[n], from, to)) continue;
+    g_ring.recordBytes[n] = 0;
+    g_ring.slots[n].length = 0;
   }
-  return ReadWord(text, 0) == kDeferredMarker;
 }
 
 char* DeferredMaterialise(const void* record, char* destination) {
+  return DeferredMaterialiseWithin(record, destination, SIZE_MAX);
+}
+
+char* DeferredMaterialiseWithin(const void* record, char* destination, std::size_t capacity) {
   if (ReadWord(record, 0) != kDeferredMarker) return destination;
+  Output out = {destination, capacity};
   const DeferredWord code = ReadWord(record, 1);
   switch (code) {
     case kDeferredSubstitute:
-      return MaterialiseSubstitution(record, destination);
+      MaterialiseSubstitution(record, &out);
+      break;
     case kDeferredZeroBuffer:
-      return MaterialiseZeroBuffer(record, destination);
+      MaterialiseZeroBuffer(record, &out);
+      break;
     case kDeferredCase:
-      return MaterialiseCase(record, destination);
+      MaterialiseCase(record, &out);
+      break;
     default:
+      MaterialiseByHandler(code, record, &out);
       break;
   }
-  if (code < kDeferredSubstitute || code > kDeferredCase) return destination;
-  const DeferredHandler handler = g_deferredHandlers[code - kDeferredSubstitute];
-  if (handler == nullptr) return destination;
-  return handler(static_cast<const DeferredWord*>(record) + 2, destination);
+  return out.at;
+}
+
+const char* KeepSourceApart(const char* text, std::uint32_t bytes, std::uint32_t recordBytes) {
+  const char* begin = TempTextBegin();
+  if (!Overlaps(text, text + bytes + 1, begin, begin + recordBytes)) return text;
+  char* at = TempTextReserve(bytes + 1);
+  std::memmove(at, text, bytes);
+  at[bytes] = '\0';
+  return TempTextFinish(at + bytes);
 }
 
 void SetDeferredHandler(DeferredWord code, DeferredHandler handler) {
@@ -251,9 +476,7 @@ ResultSlotRecord* DeferredCommit(const DeferredWord* words, int count, std::int3
   const std::uint32_t bytes = static_cast<std::uint32_t>(count) * sizeof(DeferredWord);
   char* at = TempTextReserve(bytes);
   std::memcpy(at, words, bytes);
-  ResultSlotRecord* slot = TempTextEnd(at + bytes, kSlotNext).slot;
-  slot->length = resultLength;
-  return slot;
+  return CommitRecord(at + bytes, kSlotNext, resultLength);
 }
 
 // ---- String functions ----
@@ -267,26 +490,30 @@ ResultSlotRecord* TextSubstitute(StringArg source, StringArg pattern, StringArg 
   // the mode word have no meaning for a substitution and are left out.
   const std::uint32_t mode = options & 0xFF & ~(kFindCount | kFindBackward | kFindUtf16);
   const std::uint32_t limit = (options >> 8) & 0xFF;
-  char* const begin = TempTextBegin();
-  char* at = AppendWord(begin, kDeferredMarker);
-  at = AppendWord(at, kDeferredSubstitute);
-  at = AppendWord(at, AddressWord(put.text));
-  at = AppendWord(at, find.length);
-  at = AppendWord(at, AddressWord(text.text));
-  std::int64_t matches = 0;
-  for (std::int32_t start = 1;;) {
-    if (limit != 0 && matches == limit) break;
-    const FindResult found = TextFindView(start, text, find, mode);
-    if (found.position == 0) break;
-    at = AppendWord(at, AddressWord(found.address));
-    ++matches;
-    start = found.position + find.length;
+  // The produced length is followed match by match, in 64 bits.
+  const std::int64_t step = std::int64_t{put.length} - find.length;
+  std::int64_t produced = text.length;
+  if (produced > kLongestTempText) FatalError(kErrorBuffer, nullptr);
+  const TextView texts[] = {text, find, put};
+  RecordWriter writer = {TempTextBegin(), TempTextBegin(), 0, true, texts, 3};
+  AppendWord(&writer, kDeferredMarker);
+  AppendWord(&writer, kDeferredSubstitute);
+  AppendWord(&writer, AddressWord(put.text));
+  AppendWord(&writer, find.length);
+  AppendWord(&writer, AddressWord(text.text));
+  const char* position = text.text;
+  for (std::uint32_t matches = 0; limit == 0 || matches < limit; ++matches) {
+    const char* match = NextMatch(text, position, find, mode);
+    if (match == nullptr) break;
+    produced += step;
+    if (produced > kLongestTempText) FatalError(kErrorBuffer, nullptr);
+    AppendWord(&writer, AddressWord(match));
+    position = match + find.length;
   }
-  at = AppendWord(at, AddressWord(text.text + text.length));
-  at = AppendWord(at, 0);
-  ResultSlotRecord* slot = TempTextEnd(at, kSlotNext).slot;
-  slot->length = static_cast<std::int32_t>(matches * (put.length - find.length) + text.length);
-  return slot;
+  AppendWord(&writer, AddressWord(text.text + text.length));
+  AppendWord(&writer, 0);
+  if (!writer.writing) return SubstituteNow(text, find, put, mode, limit);
+  return CommitRecord(writer.at, kSlotNext, static_cast<std::int32_t>(produced));
 }
 
 ResultSlotRecord* NewZeroText(std::int32_t size) {
@@ -296,48 +523,39 @@ ResultSlotRecord* NewZeroText(std::int32_t size) {
 }
 
 ResultSlotRecord* TextCase(StringArg source, std::uint32_t flags) {
-  TextView text;
-  if (source == kNewestResult) {
-    text = NewestView();
-    if (g_ring.current != 0) ResultSlot(kSlotBack);
-  } else {
-    text = ResolveString(source);
-    if ((flags & kCaseWide) != 0 && source > kNewestResult) {
-      text.length = static_cast<std::int32_t>(2 * WideTextLength(text.text));
-    }
+  TextView text = ResolveString(source);
+  if (source == kNewestResult && g_ring.current != 0) ResultSlot(kSlotBack);
+  if ((flags & kCaseWide) != 0 && source > kNewestResult) {
+    const std::uint64_t bytes = 2 * std::uint64_t{WideTextLength(text.text)};
+    if (bytes > INT32_MAX) FatalError(kErrorBuffer, nullptr);
+    text.length = static_cast<std::int32_t>(bytes);
   }
-  const DeferredWord words[] = {kDeferredMarker, kDeferredCase, AddressWord(text.text), text.length,
-                                static_cast<DeferredWord>(flags)};
-  return DeferredCommit(words, 5, text.length);
+  constexpr int kWords = 5;
+  const char* kept = KeepSourceApart(text.text, static_cast<std::uint32_t>(text.length),
+                                     kWords * sizeof(DeferredWord));
+  const DeferredWord words[kWords] = {kDeferredMarker, kDeferredCase, AddressWord(kept),
+                                      text.length, static_cast<DeferredWord>(flags)};
+  return DeferredCommit(words, kWords, text.length);
 }
 
 ResultSlotRecord* TextMid(StringArg source, std::int32_t count, std::int32_t position) {
   const std::uint32_t raw = static_cast<std::uint32_t>(count);
   const bool wide = (raw >> 24) == 0x80;
-  std::int64_t wanted = wide ? std::int64_t{raw & 0x7FFFFFFF} * 2 : count;
-  TextView text = ResolveString(source);
-  if (wide && source > kNewestResult) {
-    text.length = static_cast<std::int32_t>(2 * WideTextLength(text.text));
+  const std::int64_t wanted = wide ? std::int64_t{raw & 0x7FFFFFFF} * 2 : count;
+  const ResultSlotRecord* sourceSlot = SlotOfArgument(source);
+  const void* record = sourceSlot == nullptr ? nullptr : ResultDeferredRecord(sourceSlot);
+  if (record != nullptr && ReadWord(record, 1) == kDeferredZeroBuffer) {
+    return MidOfZeroBuffer(source, record, wanted, position);
   }
-  const std::int64_t length = text.length;
-  std::int64_t start = 0;
-  std::int64_t taken = 0;
-  if (wanted == 0 || position == 0) {
-    start = 0;
-  } else if (position > 0) {
-    start = position > length ? length : position - 1;
-    const std::int64_t remaining = length - start;
-    taken = wanted < 0 || wanted > remaining ? remaining : wanted;
-  } else if (wanted < 0 || wanted > length) {
-    taken = length;
-  } else {
-    start = length - wanted;
-    taken = wanted;
-  }
-  const char* address = text.text + start;
+  const TextView text = ResolveString(source);
+  std::int64_t length = text.length;
+  if (wide && source > kNewestResult) length = 2 * std::int64_t{WideTextLength(text.text)};
+  const MidRange range = MidOf(length, wanted, position);
+  if (range.taken > INT32_MAX) FatalError(kErrorBuffer, nullptr);
+  const char* address = text.text + range.start;
   ResultSlotRecord* slot = ResultSlot(
       source == kNewestResult ? kSlotCurrent : reinterpret_cast<std::uintptr_t>(address));
-  FillResultSlot(slot, address, static_cast<std::int32_t>(taken));
+  FillResultSlot(slot, address, static_cast<std::int32_t>(range.taken));
   return slot;
 }
 

@@ -9,6 +9,7 @@
 // result slots 1 to 15. See docs/strings.md.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "support/startup.h"
@@ -52,7 +53,10 @@ struct TextView {
 // Resolves a string argument to (address, length). An address takes its
 // NUL-terminated length; 127 the newest result; table codes their entry.
 // Address 0 (code 0) and codes with no entry (26 to 126) read as the shared
-// empty text with length 0.
+// empty text with length 0. A deferred result gives the text it produces: its
+// record is carried out into the temporary text area and its slot then holds
+// that text (fatal error 9 when the text and its NUL would pass 160,000
+// bytes).
 TextView ResolveString(StringArg argument);
 
 // Selects a slot of the result ring and makes it the current one. selector 0:
@@ -71,20 +75,23 @@ int CurrentResultSlot();
 // Slot n (1 to 15) of the ring, without changing the current slot.
 ResultSlotRecord* ResultSlotAt(int n);
 
-// Puts (text, length) into a ring slot and sets its origin to 0.
+// Puts (text, length) into a ring slot, sets its origin to 0 and marks it as
+// holding a plain text. Every writer of a slot goes through here.
 void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t length);
 
-// A zero-terminated heap copy of the newest result. The copy stays valid until
-// seven more copies have been made; then it is released.
+// A zero-terminated heap copy of the newest result (a deferred result is
+// carried out into it). The copy stays valid until seven more copies have
+// been made; then it is released.
 char* ResultPersist();
 
 // ---- Deferred records ----------------------------------------------------------
 // A deferred record is a run of pointer-sized words in the temporary text area:
 // the marker -124, an operation code, then the operation's fields. The result
 // that points at it carries the number of bytes it will produce as its length
-// (for New$, one more). The assignment routine carries it out with
-// DeferredMaterialise when the value it copies is the newest result and that
-// result begins with the marker.
+// (for New$, one more). A result is deferred only when the library committed
+// it as a record (DeferredCommit); the ring remembers that beside the slot,
+// and refilling the slot forgets it. A text whose bytes happen to begin with
+// the marker is a text.
 constexpr DeferredWord kDeferredMarker = -124;
 constexpr DeferredWord kDeferredSubstitute = -124;  // replacement, pattern length, source,
                                                     // match addresses..., source end, 0
@@ -92,12 +99,29 @@ constexpr DeferredWord kDeferredFileRead = -123;    // file name address, size i
 constexpr DeferredWord kDeferredZeroBuffer = -122;  // size + 1
 constexpr DeferredWord kDeferredCase = -121;        // source, length in bytes, flags
 
-// True when text begins with the deferred-record marker.
-bool IsDeferredRecord(const void* text);
+// The deferred record the library committed in slot, or nullptr when the slot
+// holds a plain text (or is not a slot of the ring).
+const void* ResultDeferredRecord(const ResultSlotRecord* slot);
+
+// Called when the area from..to has been written: deferred results whose
+// records lay there are gone and become empty texts.
+void ForgetOverwrittenRecords(const char* from, const char* to);
 
 // Carries out the record at destination; returns the end of the produced
 // bytes (no NUL is added). A record with an unknown code produces nothing.
+// Pass only records that ResultDeferredRecord gave.
 char* DeferredMaterialise(const void* record, char* destination);
+
+// The same, writing at most capacity bytes: a record whose texts have changed
+// since it was made (or were overwritten in the area) cannot write past a
+// destination of the result's length.
+char* DeferredMaterialiseWithin(const void* record, char* destination, std::size_t capacity);
+
+// The text of bytes bytes at text, which a record of recordBytes bytes about
+// to be written at the free position will refer to. When the record would
+// overwrite it, the text is first copied into the area (with a NUL after it)
+// and the copy's address is returned; otherwise text itself.
+const char* KeepSourceApart(const char* text, std::uint32_t bytes, std::uint32_t recordBytes);
 
 // Operations carried out by other families (the file read, -123) register here:
 // fields points at the first word after the operation code. The producer of
@@ -106,7 +130,7 @@ using DeferredHandler = char* (*)(const DeferredWord* fields, char* destination)
 void SetDeferredHandler(DeferredWord code, DeferredHandler handler);
 
 // Writes a record of the given words at the free position and commits it as a
-// new temporary result whose length is resultLength.
+// new temporary result whose length is resultLength, marked as deferred.
 ResultSlotRecord* DeferredCommit(const DeferredWord* words, int count, std::int32_t resultLength);
 
 // ---- String functions ------------------------------------------------------------
@@ -115,8 +139,11 @@ ResultSlotRecord* DeferredCommit(const DeferredWord* words, int count, std::int3
 // replaced by replacement, as a deferred result. options: low byte the
 // TextFind mode word (case folding, whole words; see support/search.h), second
 // byte the maximum number of replacements (0: no limit). An empty pattern
-// matches nothing. A record that would pass 639,900 bytes into the area raises
-// fatal error 9.
+// matches nothing. A record that would pass 639,900 bytes into the area, or a
+// result longer than a temporary text may be (159,999 bytes), raises fatal
+// error 9 before anything is written. When the record would overwrite one of
+// the texts it refers to, the text is produced at once as a plain temporary
+// result instead.
 ResultSlotRecord* TextSubstitute(StringArg source, StringArg pattern, StringArg replacement,
                                  std::uint32_t options);
 
@@ -125,7 +152,8 @@ ResultSlotRecord* TextSubstitute(StringArg source, StringArg pattern, StringArg 
 ResultSlotRecord* NewZeroText(std::int32_t size);
 
 // Case conversion as a deferred result. flags bit 0: upper case (else lower);
-// bit 1: the source is UTF-16. Source 127 takes the place of the newest result.
+// bit 1: the source is UTF-16. Source 127 takes the place of the newest result
+// (a deferred one is carried out first, and the record refers to its text).
 constexpr std::uint32_t kCaseUpper = 1;
 constexpr std::uint32_t kCaseWide = 2;
 ResultSlotRecord* TextCase(StringArg source, std::uint32_t flags);
@@ -133,7 +161,9 @@ ResultSlotRecord* TextCase(StringArg source, std::uint32_t flags);
 // count bytes of source from position (1-based; negative: the last count
 // bytes; 0: empty), as a view into the source. A negative count takes all
 // remaining bytes. A count with top byte 0x80 (kMidWide | units) counts UTF-16
-// units of a UTF-16 source.
+// units of a UTF-16 source. Part of a deferred zero buffer is a zero buffer
+// of its own (a deferred result); other deferred sources are carried out
+// first.
 constexpr std::uint32_t kMidWide = 0x80000000u;
 ResultSlotRecord* TextMid(StringArg source, std::int32_t count, std::int32_t position);
 

@@ -34,22 +34,30 @@ char* TempTextReserve(std::uint32_t bytes) {
   return TempTextBegin();
 }
 
-TempTextResult TempTextEnd(const char* end, std::uintptr_t selector) {
+char* TempTextFinish(const char* end) {
   char* const text = TempTextBegin();
   // A writer that went past the area has already done harm; stop before the
   // position is moved there.
   if (end < text || end >= AreaStart() + kTempTextAreaSize) FatalError(kErrorBuffer, nullptr);
-  ResultSlotRecord* slot = ResultSlot(selector);
-  FillResultSlot(slot, text, static_cast<std::int32_t>(end - text));
+  // The text (and its NUL) may have overwritten deferred records.
+  ForgetOverwrittenRecords(text, end + 1);
   const std::uintptr_t offset = static_cast<std::uintptr_t>(end - AreaStart());
   std::uintptr_t next = (offset + 4) & ~std::uintptr_t{3};
   if (next >= kTempTextWrapPoint) next = 0;
   g_area.freePosition = AreaStart() + next;
+  return text;
+}
+
+TempTextResult TempTextEnd(const char* end, std::uintptr_t selector) {
+  char* const text = TempTextFinish(end);
+  ResultSlotRecord* slot = ResultSlot(selector);
+  FillResultSlot(slot, text, static_cast<std::int32_t>(end - text));
   return {text, slot};
 }
 
 void TempTextReset() {
   g_area.freePosition = nullptr;
+  ForgetOverwrittenRecords(AreaStart(), AreaStart() + kTempTextAreaSize);
 }
 
 char* TempTextArea() {

@@ -40,8 +40,15 @@ struct TempTextResult {
 // the area's start once it reaches the wrap point.
 TempTextResult TempTextEnd(const char* end, std::uintptr_t selector);
 
+// Finishes the text begun at the free position as TempTextEnd does, but
+// enters it in no slot of the ring; returns its address. For routines that
+// fill a slot of their own choosing, or keep a text that a deferred record
+// refers to.
+char* TempTextFinish(const char* end);
+
 // Empties the area: the next text begins at its start. For routines that use
-// the whole area as one output buffer; earlier temporary texts are gone.
+// the whole area as one output buffer; earlier temporary texts are gone, and
+// deferred results whose records lay there become empty texts.
 void TempTextReset();
 
 // The area's first byte (for routines that use the whole area, and tests).

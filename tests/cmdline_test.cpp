@@ -116,6 +116,23 @@ TEST_F(CommandLine, FoundArgumentIsANewTemporaryResult) {
   EXPECT_EQ(tw::ResolveString(tw::kNewestResult).text, found.text);
 }
 
+// The bytes of a deferred zero-buffer record followed by "A"s as an argument:
+// an ordinary argument, copied as it is.
+TEST_F(CommandLine, AnArgumentThatBeginsWithTheRecordMarkerIsAText) {
+  std::string bytes(2 * sizeof(tw::DeferredWord), '\0');
+  const tw::DeferredWord words[] = {tw::kDeferredMarker, tw::kDeferredZeroBuffer};
+  std::memcpy(&bytes[0], words, sizeof words);
+  bytes += "AAAAAAAA";
+  const std::string line = "p " + bytes;
+  tw::testing::UseCommandLine(line.c_str());
+  const tw::TempTextResult argument = tw::CommandLineArg(1);
+  ASSERT_NE(argument.text, nullptr);
+  EXPECT_EQ(tw::ResultDeferredRecord(argument.slot), nullptr);
+  EXPECT_EQ(std::string(tw::ResultPersist()), bytes);
+  tw::TextTrim(tw::kNewestResult, tw::kTrimBoth);
+  EXPECT_EQ(std::string(tw::ResultPersist()), bytes);
+}
+
 TEST_F(CommandLine, MissingArgumentIsAddressZeroAndTheTextQuestionMark) {
   tw::testing::UseCommandLine("p");
   const tw::TempTextResult missing = tw::CommandLineArg(3);
@@ -352,7 +369,7 @@ TEST_F(Deferred, RecordNamesTheFileAndCarriesItsSize) {
   const std::string name = Make("d.txt", "hello deferred");
   const tw::TempTextResult record = tw::DeferredFileRead(name.c_str());
   ASSERT_NE(record.text, nullptr);
-  EXPECT_TRUE(tw::IsDeferredRecord(record.text));
+  EXPECT_EQ(tw::ResultDeferredRecord(record.slot), record.text);
   EXPECT_EQ(RecordWord(record.text, 0), tw::kDeferredMarker);
   EXPECT_EQ(RecordWord(record.text, 1), tw::kDeferredFileRead);
   EXPECT_EQ(RecordWord(record.text, 2), reinterpret_cast<tw::DeferredWord>(name.c_str()));
@@ -366,6 +383,31 @@ TEST_F(Deferred, RecordNamesTheFileAndCarriesItsSize) {
   EXPECT_EQ(end, buffer + 14);
   EXPECT_EQ(std::string(buffer, 15), "hello deferred-");
   EXPECT_EQ(tw::FileSlotHandle(tw::kDeferredReadSlot), nullptr) << "slot 10 is closed again";
+}
+
+TEST_F(Deferred, ReadAsTextTheRecordGivesTheFilesBytes) {
+  const std::string name = Make("text.txt", "line one\nline two");
+  tw::DeferredFileRead(name.c_str());
+  EXPECT_STREQ(tw::ResultPersist(), "line one\nline two");
+  const tw::TempTextResult record = tw::DeferredFileRead(name.c_str());
+  tw::TextTrim(tw::kNewestResult, tw::kTrimBoth);
+  EXPECT_EQ(tw::ResultDeferredRecord(record.slot), nullptr) << "the slot now holds the text";
+  EXPECT_STREQ(reinterpret_cast<const char*>(record.slot->address), "line one\nline two");
+}
+
+// The name is an old temporary text lying where the record goes: the record
+// must not overwrite it.
+TEST_F(Deferred, ANameWhereTheRecordGoesIsKept) {
+  const std::string name = Make("kept.txt", "kept");
+  tw::TempTextReset();
+  char* inArea = tw::TempTextReserve(static_cast<std::uint32_t>(name.size()) + 1);
+  std::memcpy(inArea, name.c_str(), name.size() + 1);
+  tw::TempTextEnd(inArea + name.size(), tw::kSlotNext);
+  tw::TempTextEnd(tw::TempTextArea() + tw::kTempTextWrapPoint - 4, tw::kSlotNext);
+  ASSERT_EQ(tw::TempTextBegin(), inArea) << "the position has wrapped to the name";
+  const tw::TempTextResult record = tw::DeferredFileRead(inArea);
+  EXPECT_STREQ(reinterpret_cast<const char*>(RecordWord(record.text, 2)), name.c_str());
+  EXPECT_STREQ(tw::ResultPersist(), "kept");
 }
 
 TEST_F(Deferred, EmptyFileHasLengthZeroAndProducesNothing) {
@@ -427,6 +469,8 @@ TEST_F(Deferred, APatternReadsTheFirstMatchAndRecordsItsPath) {
   std::memset(buffer, 0, sizeof buffer);
   tw::DeferredMaterialise(second.text, buffer);
   EXPECT_EQ(std::string(buffer), "the second file");
+  EXPECT_EQ(tw::ResultDeferredRecord(second.slot), second.text);
+  EXPECT_STREQ(tw::ResultPersist(), "the second file") << "read as text by the library";
 }
 
 // Fatal errors end the process: they run in child processes.

@@ -99,7 +99,7 @@ TEST(DocsFiles, DeferredReadExamplePrintsWhatTheDocsShow) {
 TEST(DocsStrings, ExamplesPrintWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleStringArguments), "Hello\r\n");
   EXPECT_EQ(RunExample(ExampleOwnTemporaryText), "Tarnwick!\r\n");
-  EXPECT_EQ(RunExample(ExampleDeferredResults), "bb baa MIXED\r\n");
+  EXPECT_EQ(RunExample(ExampleDeferredResults), "bb baa IXE\r\n");
   EXPECT_EQ(RunExample(ExampleSmallFunctions), "00FF 00000101 cdef\r\n");
 }
 

@@ -42,11 +42,21 @@ void WideFormatTooLong() {
                    {tw::DoubleOperand(&value)});
 }
 
+// The format string is a deferred zero buffer far longer than a temporary
+// text, made near the wrap point of the area.
+void FormatFromZeroTextPastTheArea() {
+  tw::TempTextReset();
+  tw::TempTextEnd(tw::TempTextArea() + tw::kTempTextWrapPoint - 40, tw::kSlotNext);
+  tw::NewZeroText(1000000);
+  tw::FormatExtended(tw::kFormatNewestResult, 1.0L);
+}
+
 const tw_test::Scenario kScenarios[] = {
     {"format-too-long", FormatTooLong},
     {"wide-format-too-long", WideFormatTooLong},
+    {"format-from-zero-text", FormatFromZeroTextPastTheArea},
 };
-const int g_child = tw_test::RunScenarioIfChild(kScenarios, 2);
+const int g_child = tw_test::RunScenarioIfChild(kScenarios, 3);
 
 const std::uint32_t kOneDouble = tw::OperandGroup(0, tw::kOpFirst, tw::kKindDoublePtr);
 
@@ -149,7 +159,26 @@ TEST(FormatNumber, FormatFromTheNewestResultOrTheTextTable) {
   EXPECT_EQ(FormatDouble(1.5, tw::kTextTab), "\t1.500000");  // a table code, no format code
 }
 
+TEST(FormatNumber, ADeferredFormatIsItsProducedText) {
+  tw::TextSubstitute(Arg("x=%i!"), Arg("x"), Arg("value"), 0);
+  EXPECT_STREQ(tw::FormatExtended(tw::kFormatNewestResult, 42.0L), "value=42!");
+  tw::TextCase(Arg("<%3F>"), 0);  // lower case: "%3f"
+  EXPECT_EQ(FormatDouble(3.14159, tw::kFormatNewestResult), "<3.14>");
+  tw::NewZeroText(5);  // five zero bytes, kept as literal text
+  FormatDouble(2.5, tw::kFormatNewestResult);
+  const tw::TextView text = tw::ResolveString(tw::kNewestResult);
+  EXPECT_EQ(std::string(text.text, static_cast<std::size_t>(text.length)),
+            std::string(5, '\0') + "2.500000");
+  const tw_test::ChildResult child = tw_test::RunChild("format-from-zero-text");
+  EXPECT_EQ(child.exitCode, -9);
+  EXPECT_NE(child.error.find("Insufficient buffer or New$(<=0)"), std::string::npos);
+}
+
+// Under clang's UBSan (the sanitize lane) these also check that the selector
+// forms do no pointer arithmetic on their missing format string.
 TEST(FormatNumber, IntegerSelectors) {
+  EXPECT_STREQ(tw::FormatExtended(tw::kFormatSigned, -3.7L), "-3");
+  EXPECT_STREQ(tw::FormatExtended(tw::kFormatUnsigned, 7.9L), "7");
   EXPECT_EQ(FormatDouble(-3.7, tw::kFormatSigned), "-3");
   EXPECT_EQ(FormatDouble(3.7, tw::kFormatSigned), "3");
   EXPECT_EQ(FormatDouble(-1, tw::kFormatUnsigned), "4294967295");

@@ -199,6 +199,12 @@ TEST(ReadNumber, ReadsTheNewestResultWithinItsLength) {
   EXPECT_EQ(tw::ReadNumber(tw::kNewestResult, 0, tw::kReadInt32).count, 2);
   tw::TextMid(Arg("7 "), 0, 1);  // an empty view
   EXPECT_EQ(tw::ReadNumber(tw::kNewestResult, 0, tw::kReadInt32).count, tw::kReadError);
+  // A deferred result is read as the text it produces.
+  tw::TextSubstitute(Arg("1_5"), Arg("_"), Arg("2"), 0);
+  EXPECT_EQ(tw::ReadNumber(tw::kNewestResult, 0, tw::kReadInt32).value, 125);
+  tw::TextCase(Arg("0XFF"), 0);
+  EXPECT_EQ(tw::ReadNumber(tw::kNewestResult, Arg(&d), tw::kReadDouble).count, 4 + 512);
+  EXPECT_EQ(d, 255);
 }
 
 std::uint16_t WithControlWord(std::uint16_t word) {
@@ -242,6 +248,34 @@ RegisterRun ReadIntoRegister(const char* text, int n, std::int32_t kind) {
     }
   }
   return run;
+}
+
+// A negative zero keeps its sign in every floating kind, whether the text
+// has a point, an exponent or neither.
+TEST(ReadNumber, NegativeZeroKeepsItsSignInTheFloatingKinds) {
+  for (const char* text : {"-0", "-000", "-0.0", "-0e5", "-.0", " -0 "}) {
+    float f = 1;
+    double d = 1;
+    long double x = 1;
+    const std::int32_t used = tw::ReadNumber(Arg(text), 0, tw::kReadInt32).count;
+    EXPECT_EQ(tw::ReadNumber(Arg(text), Arg(&f), tw::kReadFloat).count, used) << text;
+    EXPECT_EQ(tw::ReadNumber(Arg(text), Arg(&d), tw::kReadDouble).count, used) << text;
+    EXPECT_EQ(tw::ReadNumber(Arg(text), Arg(&x), tw::kReadExtended).count, used) << text;
+    EXPECT_TRUE(f == 0 && std::signbit(f)) << text;
+    EXPECT_TRUE(d == 0 && std::signbit(d)) << text;
+    EXPECT_TRUE(x == 0 && std::signbit(x)) << text;
+    const RegisterRun run = ReadIntoRegister(text, 3, tw::kReadXmmDouble);
+    double inRegister;
+    std::memcpy(&inRegister, &run.out[3], sizeof inRegister);
+    EXPECT_TRUE(inRegister == 0 && std::signbit(inRegister)) << text;
+    EXPECT_EQ(tw::ReadNumber(Arg(text), 0, tw::kReadInt32).value, 0) << text;
+    std::int64_t n = 5;
+    EXPECT_EQ(tw::ReadNumber(Arg(text), Arg(&n), tw::kReadInt64).count, used) << text;
+    EXPECT_EQ(n, 0) << text;
+  }
+  double d = -1;
+  tw::ReadNumber(Arg("0"), Arg(&d), tw::kReadDouble);
+  EXPECT_FALSE(std::signbit(d)) << "a plain zero stays positive";
 }
 
 TEST(ReadNumber, RegisterDestinations) {

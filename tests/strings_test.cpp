@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "support/heap.h"
+#include "support/search.h"
 #include "support/startup.h"
 #include "tools/child.h"
 
@@ -32,6 +34,47 @@ void SubstituteTooManyMatches() {
   tw::TextSubstitute(tw::Arg(text), tw::Arg("a"), tw::Arg("b"), 0);
 }
 
+// 159,999 matches with an empty replacement: a short result, but a record
+// far past the area's limit for records.
+void SubstituteRecordTooLong() {
+  static char text[159999 + 1];
+  std::memset(text, 'a', sizeof text - 1);
+  tw::TextSubstitute(tw::Arg(text), tw::Arg("a"), tw::Arg(""), 0);
+}
+
+// The produced length is 65,536 + 65,536 x 65,536 bytes: 65,536 in 32 bits.
+void SubstituteLengthPastThirtyTwoBits() {
+  static char text[65536 + 1];
+  static char replacement[65537 + 1];
+  std::memset(text, 'a', sizeof text - 1);
+  std::memset(replacement, 'r', sizeof replacement - 1);
+  tw::TextSubstitute(tw::Arg(text), tw::Arg("a"), tw::Arg(replacement), 0);
+  tw::ResultPersist();
+}
+
+// One byte more than a temporary text may hold.
+void SubstituteResultTooLong() {
+  static char replacement[160000 + 1];
+  std::memset(replacement, 'r', sizeof replacement - 1);
+  tw::TextSubstitute(tw::Arg("a"), tw::Arg("a"), tw::Arg(replacement), 0);
+}
+
+void TrimOfHugeZeroText() {
+  tw::NewZeroText(200000000);
+  tw::TextTrim(tw::kNewestResult, tw::kTrimRight);
+}
+
+void TrimOfZeroTextPastTheArea() {
+  tw::NewZeroText(1000000);
+  tw::TextTrim(tw::kNewestResult, tw::kTrimRight);
+}
+
+void CaseOfZeroTextPastTheArea() {
+  tw::NewZeroText(1212416);
+  tw::TextCase(tw::kNewestResult, 0);
+  tw::ResultPersist();
+}
+
 void EndPastTheArea() {
   tw::TempTextBegin();
   tw::TempTextEnd(tw::TempTextArea() + tw::kTempTextAreaSize, tw::kSlotNext);
@@ -42,8 +85,15 @@ const tw_test::Scenario kScenarios[] = {
     {"new-zero", NewZeroTextOfZero},
     {"trim-too-long", TrimTooLong},
     {"substitute-too-many", SubstituteTooManyMatches},
+    {"substitute-record-too-long", SubstituteRecordTooLong},
+    {"substitute-past-32-bits", SubstituteLengthPastThirtyTwoBits},
+    {"substitute-result-too-long", SubstituteResultTooLong},
+    {"trim-huge-zero-text", TrimOfHugeZeroText},
+    {"trim-zero-text-past-area", TrimOfZeroTextPastTheArea},
+    {"case-zero-text-past-area", CaseOfZeroTextPastTheArea},
 };
-const int g_child = tw_test::RunScenarioIfChild(kScenarios, 4);
+const int g_child = tw_test::RunScenarioIfChild(
+    kScenarios, static_cast<int>(sizeof kScenarios / sizeof *kScenarios));
 
 const char kBufferError[] =
     "[message box] Fatal error:\nInsufficient buffer or New$(<=0)\n[answer] ok\n";
@@ -69,8 +119,10 @@ tw::ResultSlotRecord* MakeTemp(const std::string& text) {
 // What a deferred result produces, carried out into a buffer.
 std::string Materialised(const tw::ResultSlotRecord* slot) {
   static char destination[4096];
-  const char* record = reinterpret_cast<const char*>(slot->address);
-  EXPECT_TRUE(tw::IsDeferredRecord(record));
+  const void* record = tw::ResultDeferredRecord(slot);
+  EXPECT_NE(record, nullptr) << "the library committed a deferred record";
+  if (record == nullptr) return "(plain text)";
+  EXPECT_EQ(record, reinterpret_cast<const void*>(slot->address));
   char* end = tw::DeferredMaterialise(record, destination);
   return std::string(destination, static_cast<std::size_t>(end - destination));
 }
@@ -260,10 +312,21 @@ TEST(TextSubstitute, CaseFoldingModeAndTableCodes) {
   EXPECT_EQ(Materialised(slot), "A-\r\n-A");
 }
 
-TEST(TextSubstitute, RecordPastTheAreaLimitIsFatalErrorNine) {
-  const tw_test::ChildResult child = tw_test::RunChild("substitute-too-many");
-  EXPECT_EQ(child.exitCode, -9);
-  EXPECT_EQ(child.error, kBufferError);
+TEST(TextSubstitute, RecordOrResultPastTheLimitsIsFatalErrorNine) {
+  for (const char* scenario : {"substitute-too-many", "substitute-record-too-long",
+                               "substitute-past-32-bits", "substitute-result-too-long"}) {
+    const tw_test::ChildResult child = tw_test::RunChild(scenario);
+    EXPECT_EQ(child.exitCode, -9) << scenario;
+    EXPECT_EQ(child.error, kBufferError) << scenario;
+  }
+}
+
+TEST(TextSubstitute, TheLongestResultATemporaryTextHolds) {
+  static std::string replacement(159999, 'r');
+  tw::ResultSlotRecord* slot =
+      tw::TextSubstitute(tw::Arg("a"), tw::Arg("a"), tw::Arg(replacement.c_str()), 0);
+  EXPECT_EQ(slot->length, 159999);
+  EXPECT_EQ(Newest(), replacement) << "read as text, it still fits the area";
 }
 
 TEST(NewZeroText, ProducesZeroBytesAndRefusesSizesBelowOne) {
@@ -316,8 +379,268 @@ TEST(DeferredMaterialise, FileReadGoesToItsRegisteredHandler) {
   EXPECT_EQ(seen, "in.txt");
   tw::SetDeferredHandler(tw::kDeferredFileRead, nullptr);
   EXPECT_EQ(Materialised(slot), "") << "no handler: nothing produced";
-  EXPECT_FALSE(tw::IsDeferredRecord("plain text"));
-  EXPECT_FALSE(tw::IsDeferredRecord(""));
+  EXPECT_EQ(tw::ResultDeferredRecord(MakeTemp("plain text")), nullptr);
+  EXPECT_EQ(tw::ResultDeferredRecord(MakeTemp("")), nullptr);
+}
+
+// ---- Deferred results are known by their slot; readers get the produced text ----
+
+// The bytes of a deferred zero-buffer record (marker, code -122) followed by
+// bytes that read as a huge size: an ordinary text all the same.
+std::string MarkerBytesText() {
+  std::string bytes(2 * sizeof(tw::DeferredWord), '\0');
+  const tw::DeferredWord words[] = {tw::kDeferredMarker, tw::kDeferredZeroBuffer};
+  std::memcpy(&bytes[0], words, sizeof words);
+  return bytes + "AAAAAAAAAAAAAAAA";
+}
+
+TEST(DeferredResult, ATextThatBeginsWithTheMarkerIsAText) {
+  const std::string bytes = MarkerBytesText();
+  tw::ResultSlotRecord* slot = MakeTemp(bytes);
+  EXPECT_EQ(tw::ResultDeferredRecord(slot), nullptr);
+  EXPECT_EQ(std::string(tw::ResultPersist()), bytes);
+  EXPECT_EQ(Newest(), bytes);
+  tw::TextTrim(tw::Arg(bytes.c_str()), tw::kTrimBoth);
+  EXPECT_EQ(std::string(tw::ResultPersist()), bytes) << "a trimmed text is a text";
+  tw::TextMid(tw::Arg(bytes.c_str()), -1, 1);
+  EXPECT_EQ(std::string(tw::ResultPersist()), bytes) << "so is a view";
+}
+
+TEST(DeferredResult, OnlyTheSlotTheLibraryCommittedIsDeferred) {
+  tw::ResultSlotRecord* slot = tw::NewZeroText(3);
+  const void* record = tw::ResultDeferredRecord(slot);
+  ASSERT_EQ(record, reinterpret_cast<const void*>(slot->address));
+  tw::DeferredWord words[3];
+  std::memcpy(words, record, sizeof words);
+  EXPECT_EQ(words[0], tw::kDeferredMarker) << "the record format stays";
+  EXPECT_EQ(words[1], tw::kDeferredZeroBuffer);
+  EXPECT_EQ(words[2], 4);
+  tw::ResultSlotRecord copy = *slot;
+  EXPECT_EQ(tw::ResultDeferredRecord(&copy), nullptr) << "not a slot of the ring";
+  tw::FillResultSlot(slot, "refilled", 8);
+  EXPECT_EQ(tw::ResultDeferredRecord(slot), nullptr) << "refilling forgets the record";
+  EXPECT_EQ(Newest(), "refilled");
+}
+
+// Each case makes a deferred newest result, reads it with another routine and
+// gives what that routine saw; the expectation is what the produced text gives.
+struct ReaderCase {
+  const char* what;
+  void (*make)();
+  std::string (*read)();
+  std::string expected;
+};
+
+void MakeSubstitution() {
+  tw::TextSubstitute(tw::Arg(" x-y-z  "), tw::Arg("-"), tw::Arg("+"), 0);
+}
+void MakeLowerCase() {
+  tw::TextCase(tw::Arg("MiXeD bB"), 0);
+}
+std::string Persisted() {
+  return tw::ResultPersist();
+}
+
+const ReaderCase kReaderCases[] = {
+    {"ResolveString", MakeSubstitution, Newest, " x+y+z  "},
+    {"ResultPersist", MakeLowerCase, Persisted, "mixed bb"},
+    {"TextTrim", MakeSubstitution,
+     [] { return SlotText(tw::TextTrim(tw::kNewestResult, tw::kTrimBoth)); }, "x+y+z"},
+    {"TextMid", MakeSubstitution, [] { return SlotText(tw::TextMid(tw::kNewestResult, 3, 2)); },
+     "x+y"},
+    {"TextCase", MakeSubstitution,
+     [] {
+       tw::TextCase(tw::kNewestResult, tw::kCaseUpper);
+       return Persisted();
+     },
+     " X+Y+Z  "},
+    {"TextSubstitute", MakeLowerCase,
+     [] {
+       tw::TextSubstitute(tw::kNewestResult, tw::Arg("b"), tw::Arg("[B]"), 0);
+       return Persisted();
+     },
+     "mixed [B][B]"},
+    {"TextSubstitute pattern", MakeLowerCase,
+     [] {
+       tw::TextSubstitute(tw::Arg("a mixed bb b"), tw::kNewestResult, tw::Arg("="), 0);
+       return Persisted();
+     },
+     "a = b"},
+    {"TextFind haystack", MakeLowerCase,
+     [] { return std::to_string(tw::TextFind(1, tw::kNewestResult, tw::Arg("bb"), 0).position); },
+     "7"},
+    {"TextFind needle", MakeSubstitution,
+     [] {
+       return std::to_string(
+           tw::TextFind(1, tw::Arg("--- x+y+z  "), tw::kNewestResult, 0).position);
+     },
+     "4"},
+    {"slot code", MakeLowerCase,
+     [] {
+       const int n = tw::CurrentResultSlot();
+       MakeTemp("later");
+       const tw::TextView view =
+           tw::ResolveString(tw::kFirstResultCode + static_cast<tw::StringArg>(n) - 1);
+       return std::string(view.text, static_cast<std::size_t>(view.length));
+     },
+     "mixed bb"},
+};
+
+TEST(DeferredResult, EveryReaderGetsTheProducedText) {
+  for (const ReaderCase& c : kReaderCases) {
+    c.make();
+    EXPECT_EQ(c.read(), c.expected) << c.what;
+  }
+}
+
+TEST(DeferredResult, ReadAsTextItsSlotHoldsThePlainText) {
+  tw::ResultSlotRecord* slot = tw::TextCase(tw::Arg("Text"), tw::kCaseUpper);
+  const tw::TextView view = tw::ResolveString(tw::kNewestResult);
+  EXPECT_EQ(std::string(view.text, 4), "TEXT");
+  EXPECT_EQ(tw::ResultDeferredRecord(slot), nullptr);
+  EXPECT_EQ(reinterpret_cast<const char*>(slot->address), view.text);
+  EXPECT_EQ(slot->length, 4);
+  EXPECT_EQ(view.text[4], '\0') << "the produced text is NUL-terminated in the area";
+}
+
+TEST(DeferredResult, ZeroBuffersReadAsText) {
+  tw::NewZeroText(100);
+  EXPECT_EQ(Newest(), std::string(100, '\0')) << "New$ produces its size, not one more";
+  tw::NewZeroText(100);
+  EXPECT_EQ(SlotText(tw::TextTrim(tw::kNewestResult, tw::kTrimRight)), "");
+  tw::NewZeroText(66);
+  EXPECT_EQ(SlotText(tw::TextMid(tw::kNewestResult, 8, 0)), "");
+  EXPECT_STREQ(tw::ResultPersist(), "") << "an empty part copies nothing";
+  // Part of a zero buffer is a zero buffer, even one too long for the area.
+  tw::NewZeroText(1000000);
+  tw::ResultSlotRecord* part = tw::TextMid(tw::kNewestResult, 8, 3);
+  EXPECT_EQ(part->length, 9);
+  EXPECT_EQ(Materialised(part), std::string(8, '\0'));
+  tw::NewZeroText(1000000);
+  part = tw::TextMid(tw::kNewestResult, -1, 999991);
+  EXPECT_EQ(Materialised(part), std::string(10, '\0'));
+  const char* copy = tw::ResultPersist();
+  EXPECT_EQ(std::string(copy, 11), std::string(11, '\0'));
+  for (const char* scenario :
+       {"trim-huge-zero-text", "trim-zero-text-past-area", "case-zero-text-past-area"}) {
+    const tw_test::ChildResult child = tw_test::RunChild(scenario);
+    EXPECT_EQ(child.exitCode, -9) << scenario;
+    EXPECT_EQ(child.error, kBufferError) << scenario;
+  }
+}
+
+// The record keeps the replacement's address; a replacement that has grown
+// since cannot make a copy of the result's length overflow.
+TEST(DeferredResult, ATextThatChangedSinceCannotOverrunTheCopy) {
+  static char replacement[8] = "ab";
+  tw::ResultSlotRecord* slot =
+      tw::TextSubstitute(tw::Arg("x-x"), tw::Arg("-"), tw::Arg(replacement), 0);
+  EXPECT_EQ(slot->length, 4);
+  std::strcpy(replacement, "abcdefg");
+  EXPECT_STREQ(tw::ResultPersist(), "xabc");
+  char out[6] = "-----";
+  tw::TextSubstitute(tw::Arg("x-x"), tw::Arg("-"), tw::Arg("ab"), 0);
+  const void* record = tw::ResultDeferredRecord(tw::ResultSlot(tw::kSlotCurrent));
+  EXPECT_EQ(tw::DeferredMaterialiseWithin(record, out, 3), out + 3);
+  EXPECT_STREQ(out, "xab--");
+}
+
+TEST(DeferredResult, AnOverwrittenRecordLeavesAnEmptyText) {
+  tw::TempTextReset();
+  tw::ResultSlotRecord* zero = tw::NewZeroText(10);  // at the area's start
+  const int n = tw::CurrentResultSlot();
+  tw::TempTextEnd(tw::TempTextArea() + tw::kTempTextWrapPoint - 4, tw::kSlotNext);
+  ASSERT_EQ(tw::TempTextBegin(), tw::TempTextArea()) << "the position has wrapped";
+  MakeTemp("over the record");
+  EXPECT_EQ(tw::ResultDeferredRecord(zero), nullptr);
+  const tw::TextView view =
+      tw::ResolveString(tw::kFirstResultCode + static_cast<tw::StringArg>(n) - 1);
+  EXPECT_EQ(view.length, 0);
+}
+
+// Places a text at the free position given by offset (a multiple of 4 below
+// the wrap point) and makes it the newest result.
+void NewestAt(std::uint32_t offset, const std::string& text) {
+  tw::TempTextReset();
+  if (offset > 0) tw::TempTextEnd(tw::TempTextArea() + offset - 4, tw::kSlotNext);
+  ASSERT_EQ(tw::TempTextBegin(), tw::TempTextArea() + offset);
+  MakeTemp(text);
+}
+
+std::string Reference(const std::string& text, const std::string& pattern,
+                      const std::string& replacement, unsigned limit) {
+  if (pattern.empty()) return text;
+  std::string out;
+  std::size_t at = 0;
+  for (unsigned made = 0; limit == 0 || made < limit; ++made) {
+    const std::size_t found = text.find(pattern, at);
+    if (found == std::string::npos) break;
+    out += text.substr(at, found - at) + replacement;
+    at = found + pattern.size();
+  }
+  return out + text.substr(at);
+}
+
+TEST(TextSubstitute, NeverOverwritesItsSourceLyingAheadInTheArea) {
+  // The newest result at offsets 320,004 to 479,999: the record, written from
+  // the area's start after the wrap, would reach it.
+  std::string source;
+  while (source.size() < 159995) source += "abcd";
+  source.resize(159995);
+  NewestAt(320004, source);
+  ASSERT_EQ(tw::TempTextBegin(), tw::TempTextArea()) << "the position has wrapped";
+  tw::TextSubstitute(tw::kNewestResult, tw::Arg("a"), tw::Arg("b"), 0);
+  const std::string expected = Reference(source, "a", "b", 0);
+  EXPECT_TRUE(Newest() == expected) << "the result differs from the reference";
+}
+
+// Sources of random texts at random places near the area's start and its
+// wrap point, compared with a reference substitution.
+TEST(TextSubstitute, RandomSourcesAnywhereInTheAreaMatchTheReference) {
+  std::mt19937 random(20261208);
+  auto text = [&](std::size_t length) {
+    std::string t(length, 'a');
+    for (char& c : t) c = "aab"[random() % 3];
+    return t;
+  };
+  for (int i = 0; i < 120; ++i) {
+    const std::uint32_t length = random() % 3 == 0 ? random() % 159999 : random() % 4000;
+    std::uint32_t offset = random() % 2 == 0 ? (random() % 4000) * 4
+                                             : tw::kTempTextWrapPoint - 4 - (random() % 40000) * 4;
+    const std::string source = text(length);
+    const std::string pattern = text(1 + random() % 3);
+    const std::string replacement = text(random() % 5);
+    const unsigned limit = random() % 4 == 0 ? random() % 4 : 0;
+    const std::string expected = Reference(source, pattern, replacement, limit);
+    const std::size_t matches =
+        replacement.size() == pattern.size()
+            ? 0
+            : (expected.size() > source.size() ? expected.size() - source.size()
+                                               : source.size() - expected.size()) /
+                  (replacement.size() > pattern.size() ? replacement.size() - pattern.size()
+                                                       : pattern.size() - replacement.size());
+    NewestAt(offset, source);
+    const std::size_t recordEnd =
+        static_cast<std::size_t>(tw::TempTextBegin() - tw::TempTextArea()) + 8 * (7 + matches);
+    if (expected.size() > 159999 || recordEnd > 600000) continue;  // fatal error 9
+    tw::TextSubstitute(tw::kNewestResult, tw::Arg(pattern.c_str()), tw::Arg(replacement.c_str()),
+                       limit << 8);
+    const std::string persisted = tw::ResultPersist();
+    const std::string read = Newest();
+    EXPECT_TRUE(persisted == expected && read == expected)
+        << "case " << i << ": length " << length << " at " << offset << ", \"" << pattern
+        << "\" by \"" << replacement << "\"";
+  }
+}
+
+TEST(TextCase, NeverOverwritesASourceAtTheFreePosition) {
+  tw::TempTextReset();
+  MakeTemp("lower case source");  // at the area's start
+  const int n = tw::CurrentResultSlot();
+  tw::TempTextEnd(tw::TempTextArea() + tw::kTempTextWrapPoint - 4, tw::kSlotNext);
+  ASSERT_EQ(tw::TempTextBegin(), tw::TempTextArea()) << "the record goes where the source is";
+  tw::TextCase(tw::kFirstResultCode + static_cast<tw::StringArg>(n) - 1, tw::kCaseUpper);
+  EXPECT_STREQ(tw::ResultPersist(), "LOWER CASE SOURCE");
 }
 
 // ---- Substrings, trimming, hexadecimal and binary ----
