@@ -131,6 +131,11 @@ void AppendAddress(char* buffer, std::size_t capacity, std::uintptr_t address) {
   }
 }
 
+// -(number), and 1 for error 0: a failure never ends with the code of success.
+UINT ExitCodeOf(int number) {
+  return number == kErrorLastError ? kExitCodeOfErrorZero : static_cast<UINT>(-number);
+}
+
 }  // namespace
 
 void FatalError(int number, const char* insert) {
@@ -157,7 +162,7 @@ void FatalError(int number, const char* insert) {
     BreakIfDebugged();
   }
   if (g_fatal.recovery != nullptr) g_fatal.recovery(number, insert);
-  ExitProcess(static_cast<UINT>(-number));
+  ExitProcess(ExitCodeOf(number));
 }
 
 void LastErrorFatal() {
