@@ -17,6 +17,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstddef>
+#include <cstdint>
 
 #include "compat/win32.h"
 
@@ -113,6 +115,7 @@ DWORD ErrorOfName(int error, const char* name) {
       return ERROR_PATH_NOT_FOUND;
     case EACCES:
     case EPERM:
+    case ENXIO:  // a socket, or a FIFO opened only for writing that nobody reads
     case EISDIR:
     case EROFS:
     case ETXTBSY:
@@ -149,8 +152,11 @@ bool NameIsUsable(const char* name) {
   return true;
 }
 
+// Every open is made without waiting (O_NONBLOCK): a FIFO that no writer has
+// opened, or a device that waits for a line, would otherwise hold the open
+// forever.
 int OpenFlags(DWORD access, DWORD disposition) {
-  int flags = O_CLOEXEC;
+  int flags = O_CLOEXEC | O_NONBLOCK;
   if (Wants(access, GENERIC_READ) && Wants(access, GENERIC_WRITE)) {
     flags |= O_RDWR;
   } else if (Wants(access, GENERIC_WRITE)) {
@@ -165,6 +171,24 @@ int OpenFlags(DWORD access, DWORD disposition) {
 
 bool DispositionIsKnown(DWORD disposition) {
   return disposition >= CREATE_NEW && disposition <= TRUNCATE_EXISTING;
+}
+
+// A FIFO or a character device is opened as Windows opens a pipe or a device
+// by name, and stays non-blocking: a read gives what is there now (possibly
+// nothing) and never waits for a writer. Regular files go back to ordinary
+// blocking reads. Sockets cannot be opened as files.
+bool OpensAsFile(const struct stat& info) {
+  return S_ISREG(info.st_mode) || S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode) ||
+         S_ISBLK(info.st_mode);
+}
+
+bool KeepsNonBlocking(const struct stat& info) {
+  return S_ISFIFO(info.st_mode) || S_ISCHR(info.st_mode);
+}
+
+bool ClearNonBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 HANDLE FailOpen(int fd, DWORD error) {
@@ -254,20 +278,41 @@ struct FindRecord {
   std::uint32_t magic;
 };
 
-// * matches any run of characters, ? exactly one; a pattern ending in ".*"
-// also matches a name without that dot ("*.*" matches every name).
-bool NameMatches(const char* pattern, const char* name) {
-  if (*pattern == '\0') return *name == '\0';
-  if (strcmp(pattern, ".*") == 0 && *name == '\0') return true;
-  if (*pattern == '*') {
-    for (const char* rest = name;; ++rest) {
-      if (NameMatches(pattern + 1, rest)) return true;
-      if (*rest == '\0') return false;
+// * matches any run of characters, ? exactly one. Two pointers walk the
+// pattern and the name; on a mismatch the walk goes back to the latest star
+// and lets it take one character more. Earlier stars never need another try
+// (whatever they took, the latest star can take instead), so this is at most
+// pattern length times name length steps.
+bool PlainMatch(const char* pattern, std::size_t patternLength, const char* name) {
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t starAt = SIZE_MAX;  // pattern position of the latest star
+  std::size_t starName = 0;       // name position where that star's run ends
+  while (name[n] != '\0') {
+    if (p < patternLength && pattern[p] == '*') {
+      starAt = p++;
+      starName = n;
+    } else if (p < patternLength && (pattern[p] == '?' || pattern[p] == name[n])) {
+      ++p;
+      ++n;
+    } else if (starAt != SIZE_MAX) {
+      p = starAt + 1;
+      n = ++starName;
+    } else {
+      return false;
     }
   }
-  if (*name == '\0') return false;
-  if (*pattern != '?' && *pattern != *name) return false;
-  return NameMatches(pattern + 1, name + 1);
+  while (p < patternLength && pattern[p] == '*') ++p;
+  return p == patternLength;
+}
+
+// A pattern ending in ".*" also matches a name without that dot ("*.*"
+// matches every name).
+bool NameMatches(const char* pattern, const char* name) {
+  const std::size_t length = strlen(pattern);
+  if (PlainMatch(pattern, length, name)) return true;
+  return length >= 2 && strcmp(pattern + length - 2, ".*") == 0 &&
+         PlainMatch(pattern, length - 2, name);
 }
 
 void FillFindData(WIN32_FIND_DATAA* data, const char* path, const char* name,
@@ -451,7 +496,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
   if (!DispositionIsKnown(disposition)) return FailOpen(-1, ERROR_INVALID_PARAMETER);
   struct stat before;
   const bool existed = stat(name, &before) == 0;
-  if (existed && S_ISDIR(before.st_mode)) return FailOpen(-1, ERROR_ACCESS_DENIED);
+  if (existed && !OpensAsFile(before)) return FailOpen(-1, ERROR_ACCESS_DENIED);
   if (existed && ShareConflict(before, access, share)) {
     return FailOpen(-1, ERROR_SHARING_VIOLATION);
   }
@@ -459,7 +504,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
   if (fd < 0) return FailOpen(-1, ErrorOfName(errno, name));
   struct stat info;
   if (fstat(fd, &info) != 0) return FailOpen(fd, ErrorOfName(errno, name));
-  if (S_ISDIR(info.st_mode)) return FailOpen(fd, ERROR_ACCESS_DENIED);
+  if (!OpensAsFile(info)) return FailOpen(fd, ERROR_ACCESS_DENIED);
+  if (!KeepsNonBlocking(info) && !ClearNonBlocking(fd)) {
+    return FailOpen(fd, ErrorOfName(errno, name));
+  }
   if (!existed && ShareConflict(info, access, share)) return FailOpen(fd, ERROR_SHARING_VIOLATION);
   const bool truncate = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
   if (truncate && info.st_size != 0 && ftruncate(fd, 0) != 0) {
@@ -487,6 +535,8 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOV
   while (done < count) {
     const ssize_t n = ::read(fd, bytes + done, count - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+      break;  // a FIFO or device: all there is
     if (n < 0) {
       SetLastError(errno == EISDIR || errno == EBADF ? ERROR_ACCESS_DENIED
                                                      : ErrorOfName(errno, ""));

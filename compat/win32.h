@@ -267,13 +267,16 @@ enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard = 0 };
 
 // Opens or creates a file. Share modes are kept between the handles of this
 // process (a conflicting open fails with ERROR_SHARING_VIOLATION, as on
-// Windows); a folder cannot be opened (ERROR_ACCESS_DENIED); a name of
+// Windows); a folder or a socket cannot be opened (ERROR_ACCESS_DENIED); a
+// FIFO or character device opens at once, without waiting for a writer, and
+// its reads give what is there without waiting; a name of
 // MAX_PATH characters or more fails with ERROR_FILENAME_EXCED_RANGE.
 // CREATE_ALWAYS and OPEN_ALWAYS on an existing file succeed with
 // ERROR_ALREADY_EXISTS as the last error.
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD attributes, HANDLE templateFile);
-// Reads up to count bytes; at the end of the file it succeeds with 0 bytes.
+// Reads up to count bytes; at the end of the file it succeeds with 0 bytes
+// (from a FIFO or device: with the bytes there now, possibly none).
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read,
                      LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE handle);

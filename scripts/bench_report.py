@@ -25,6 +25,21 @@ def human(size):
     return f"{size} B"
 
 
+def cpu_model(context):
+    """The processor's name: Google Benchmark's, else /proc/cpuinfo's."""
+    if context.get("cpu_name"):
+        return context["cpu_name"]
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                key, _, value = line.partition(":")
+                if key.strip() == "model name" and value.strip():
+                    return value.strip()
+    except OSError:
+        pass
+    return "unknown CPU"
+
+
 def ratio_cells(ours, by_impl, peers):
     """Our rate over each peer's, or "-" where the peer has no result."""
     return [f"{ours / by_impl[peer]:.2f}" if by_impl.get(peer) else "-" for peer in peers]
@@ -52,7 +67,7 @@ def main(source, target):
         rates.setdefault(family, collections.OrderedDict()).setdefault(tuple(args), {})[
             implementation] = bench["bytes_per_second"]
     context = data["context"]
-    cpu = context.get("cpu_name") or "unknown CPU"
+    cpu = cpu_model(context)
     lines = [
         "# Performance",
         "",

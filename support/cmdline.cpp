@@ -15,6 +15,11 @@ namespace {
 constexpr int kResourceCapacity = 4096;  // characters or UTF-16 units
 constexpr std::uint32_t kLargestResourceId = 0xFFFF;
 
+// A file-read record: marker, code, name address, size; a pattern's matched
+// path may follow it.
+constexpr int kRecordWords = 4;
+constexpr int kPathWords = (MAX_PATH + sizeof(DeferredWord) - 1) / sizeof(DeferredWord);
+
 const char* g_commandLineForTest = nullptr;
 
 const unsigned char* CommandLine() {
@@ -69,6 +74,26 @@ char* MaterialiseFileRead(const DeferredWord* fields, char* destination) {
   const std::uint32_t count = static_cast<std::uint32_t>(read.count);
   if (count < size) std::memset(destination + count, 0, size - count);
   return destination + count;
+}
+
+bool HasWildcard(const char* name) {
+  return std::strpbrk(name, "*?") != nullptr;
+}
+
+// The folder part of pattern (up to its last separator) followed by found,
+// the name of a match, into path (MAX_PATH bytes); its length, or 0 when it
+// does not fit.
+std::size_t MatchedPath(const char* pattern, const char* found, char* path) {
+  std::size_t folder = 0;
+  for (std::size_t at = 0; pattern[at] != '\0'; ++at) {
+    const char c = pattern[at];
+    if (c == '/' || c == '\\' || (c == ':' && at == 1)) folder = at + 1;
+  }
+  const std::size_t name = std::strlen(found);
+  if (folder + name >= MAX_PATH) return 0;
+  std::memcpy(path, pattern, folder);
+  std::memcpy(path + folder, found, name + 1);
+  return folder + name;
 }
 
 }  // namespace
@@ -134,16 +159,35 @@ TempTextResult DeferredFileRead(const char* name) {
   SetDeferredHandler(kDeferredFileRead, MaterialiseFileRead);
   if (name == nullptr || !FileExists(name, 1)) FatalError(kErrorOpenForRecall, name);
   const WIN32_FIND_DATAA& data = FileFindData();
+  // A folder is not a file: it cannot be opened for reading.
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    FatalError(kErrorOpenForRecall, name);
+  }
   if (data.nFileSizeHigh != 0 || data.nFileSizeLow > 0x7FFFFFFFu) FatalError(kErrorBuffer, nullptr);
   const std::int32_t size = static_cast<std::int32_t>(data.nFileSizeLow);
-  constexpr int kWords = 4;
-  // A name in the temporary text area must not lie where the record goes.
-  const char* kept = KeepSourceApart(name, static_cast<std::uint32_t>(std::strlen(name)),
-                                     kWords * sizeof(DeferredWord));
-  const DeferredWord words[kWords] = {kDeferredMarker, kDeferredFileRead,
-                                      reinterpret_cast<DeferredWord>(kept), size};
-  ResultSlotRecord* slot = DeferredCommit(words, kWords, size);
-  return {reinterpret_cast<char*>(slot->address), slot};
+  DeferredWord words[kRecordWords + kPathWords] = {kDeferredMarker, kDeferredFileRead, 0, size};
+  if (!HasWildcard(name)) {
+    // A name in the temporary text area must not lie where the record goes.
+    const char* kept = KeepSourceApart(name, static_cast<std::uint32_t>(std::strlen(name)),
+                                       kRecordWords * sizeof(DeferredWord));
+    words[2] = reinterpret_cast<DeferredWord>(kept);
+    ResultSlotRecord* slot = DeferredCommit(words, kRecordWords, size);
+    return {reinterpret_cast<char*>(slot->address), slot};
+  }
+  // A pattern reads the file that the search found first (whose size is
+  // recorded): its path goes into the record, after the four words, and the
+  // record names it there. The pattern itself is not needed after this copy.
+  char* path = reinterpret_cast<char*>(words + kRecordWords);
+  const std::size_t length = MatchedPath(name, data.cFileName, path);
+  if (length == 0) FatalError(kErrorOpenForRecall, name);
+  const int count =
+      kRecordWords + static_cast<int>((length + sizeof(DeferredWord)) / sizeof(DeferredWord));
+  ResultSlotRecord* slot = DeferredCommit(words, count, size);
+  char* record = reinterpret_cast<char*>(slot->address);
+  const DeferredWord own =
+      reinterpret_cast<DeferredWord>(record + kRecordWords * sizeof(DeferredWord));
+  std::memcpy(record + 2 * sizeof(DeferredWord), &own, sizeof own);
+  return {record, slot};
 }
 
 namespace testing {

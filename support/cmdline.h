@@ -29,8 +29,11 @@ char* ResourceText(std::int32_t id);
 // -123, the name's address, the size) as a temporary result whose length is
 // the file's size. The file is read when the result is carried out
 // (DeferredMaterialise), through file slot 10; name must stay valid until
-// then. A missing file is fatal error 5 with the name; a file of 2 GiB or
-// more, whose size a result cannot hold, is fatal error 9.
+// then. A missing file or a folder is fatal error 5 with the name; a file of
+// 2 GiB or more, whose size a result cannot hold, is fatal error 9. A name
+// with * or ? means the first match of the search (as FileExists finds it):
+// the record names that file's path, kept in the record itself after its four
+// words, so that the file whose size is recorded is the one read.
 TempTextResult DeferredFileRead(const char* name);
 
 namespace testing {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "support/search.h"
 #include "support/files.h"
+#include "support/search.h"
 #include "support/strings.h"
 #include "trace/msgbox.h"
 #include "trace/text.h"
@@ -127,6 +127,11 @@ void AppendAddress(char* buffer, std::size_t capacity, std::uintptr_t address) {
   }
 }
 
+// -(number), and 1 for error 0: a failure never ends with the code of success.
+UINT ExitCodeOf(int number) {
+  return number == kErrorLastError ? kExitCodeOfErrorZero : static_cast<UINT>(-number);
+}
+
 }  // namespace
 
 void FatalError(int number, const char* insert) {
@@ -153,7 +158,7 @@ void FatalError(int number, const char* insert) {
     BreakIfDebugged();
   }
   if (g_fatal.recovery != nullptr) g_fatal.recovery(number, insert);
-  ExitProcess(static_cast<UINT>(-number));
+  ExitProcess(ExitCodeOf(number));
 }
 
 void LastErrorFatal() {

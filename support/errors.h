@@ -1,7 +1,8 @@
 // Fatal errors of the library: twelve numbered message templates, the report
 // that shows "Fatal error:" and ends the process with exit code -(number)
-// unless a recovery point takes over, and the smaller prompts beside it (the
-// system-call failure box and the debugger-break question). See docs/errors.md.
+// (1 for error 0) unless a recovery point takes over, and the smaller prompts
+// beside it (the system-call failure box and the debugger-break question).
+// See docs/errors.md.
 #pragma once
 
 #include "compat/win32.h"
@@ -25,11 +26,16 @@ constexpr int kErrorRegVal = 10;         // "Line #: Get/SetRegVal failed"
 constexpr int kErrorException = 11;      // the message buffer ("Exception (line #?):..."), line
 constexpr int kLastTemplate = 11;
 
+// Error 0 ends the process with exit code 1, not -0: no fatal error may look
+// like success to the program's caller. Every other error n ends with -n.
+constexpr unsigned kExitCodeOfErrorZero = 1;
+
 // Reports fatal error number with its insert text and does not return: the
 // message goes to a box captioned "Fatal error:", the library's arrays and
 // pooled blocks are erased, and then the recovery point (if set) takes over,
-// else the process ends with exit code -(number). A number above 11 is a
-// source line number: it becomes the current line and the report is error 0.
+// else the process ends with exit code -(number) (error 0: exit code 1). A
+// number above 11 is a source line number: it becomes the current line and
+// the report is error 0.
 // A negative number reports as error 0 as well.
 [[noreturn]] void FatalError(int number, const char* insert);
 

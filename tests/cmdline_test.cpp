@@ -441,6 +441,38 @@ TEST_F(Deferred, AFileThatGrewGivesOnlyTheRecordedSize) {
   EXPECT_EQ(std::string(buffer, 4), "abc-");
 }
 
+// A pattern reads the file the search found first: the record names that
+// file's path (kept in the record after its four words) and carries its size,
+// so what is read is what the size was taken from.
+TEST_F(Deferred, APatternReadsTheFirstMatchAndRecordsItsPath) {
+  Make("one.txt", "first file");
+  Make("two.txt", "the second file");
+  Make("other.dat", "not a match");
+  const std::string pattern = folder_ + kSeparator + "*.txt";
+  const tw::TempTextResult record = tw::DeferredFileRead(pattern.c_str());
+  const tw::DeferredWord own =
+      reinterpret_cast<tw::DeferredWord>(record.text + 4 * sizeof(tw::DeferredWord));
+  ASSERT_EQ(RecordWord(record.text, 2), own) << "the record names the path it holds";
+  const std::string path = record.text + 4 * sizeof(tw::DeferredWord);
+  const std::string first = tw::FileFindData().cFileName;
+  EXPECT_EQ(path, folder_ + kSeparator + first);
+  const std::string content = first == "one.txt" ? "first file" : "the second file";
+  EXPECT_EQ(RecordWord(record.text, 3), static_cast<tw::DeferredWord>(content.size()));
+  EXPECT_EQ(record.slot->length, static_cast<std::int32_t>(content.size()));
+  char buffer[32] = {};
+  EXPECT_EQ(tw::DeferredMaterialise(record.text, buffer), buffer + content.size());
+  EXPECT_EQ(std::string(buffer), content);
+
+  // A pattern with ? and a pattern without a folder part work alike.
+  const std::string single = folder_ + kSeparator + "tw?.txt";
+  const tw::TempTextResult second = tw::DeferredFileRead(single.c_str());
+  std::memset(buffer, 0, sizeof buffer);
+  tw::DeferredMaterialise(second.text, buffer);
+  EXPECT_EQ(std::string(buffer), "the second file");
+  EXPECT_EQ(tw::ResultDeferredRecord(second.slot), second.text);
+  EXPECT_STREQ(tw::ResultPersist(), "the second file") << "read as text by the library";
+}
+
 // Fatal errors end the process: they run in child processes.
 std::string ChildFile(const char* name, const char* bytes) {
   static std::string folder;
@@ -462,6 +494,24 @@ void DeferredReadOfFileRemovedBeforeUse() {
   tw::DeferredMaterialise(record.text, buffer);
 }
 
+void DeferredReadOfSubfolder() {
+  static const std::string name = ChildFile("sub", nullptr);
+  std::filesystem::create_directories(name);
+  tw::DeferredFileRead(name.c_str());
+}
+
+void DeferredReadOfCurrentFolder() {
+  tw::DeferredFileRead(".");
+}
+
+// The first (and only) match of the pattern is a folder.
+void DeferredReadOfPatternNamingAFolder() {
+  static const std::string folder = ChildFile("holder", nullptr);
+  std::filesystem::create_directories(folder + kSeparator + "notes.txt");
+  static const std::string pattern = folder + kSeparator + "*.txt";
+  tw::DeferredFileRead(pattern.c_str());
+}
+
 void DeferredReadOfOverlongName() {
   static const std::string name(400, 'n');
   tw::DeferredFileRead(name.c_str());
@@ -471,8 +521,12 @@ const tw_test::Scenario kScenarios[] = {
     {"deferred-missing", DeferredReadOfMissingFile},
     {"deferred-removed", DeferredReadOfFileRemovedBeforeUse},
     {"deferred-overlong", DeferredReadOfOverlongName},
+    {"deferred-subfolder", DeferredReadOfSubfolder},
+    {"deferred-dot", DeferredReadOfCurrentFolder},
+    {"deferred-pattern-folder", DeferredReadOfPatternNamingAFolder},
 };
-const int g_child = tw_test::RunScenarioIfChild(kScenarios, 3);
+const int g_child =
+    tw_test::RunScenarioIfChild(kScenarios, sizeof kScenarios / sizeof kScenarios[0]);
 
 TEST(DeferredFatal, MissingFileIsFatalErrorFiveWithTheName) {
   const tw_test::ChildResult child = tw_test::RunChild("deferred-missing");
@@ -485,10 +539,32 @@ TEST(DeferredFatal, MissingFileIsFatalErrorFiveWithTheName) {
 
 TEST(DeferredFatal, FileRemovedBeforeUseIsTheLastErrorFailure) {
   const tw_test::ChildResult child = tw_test::RunChild("deferred-removed");
-  EXPECT_EQ(child.exitCode, 0);
+  EXPECT_EQ(child.exitCode, 1) << "error 0 ends with 1";
   EXPECT_NE(child.error.find("GetLastError (line ?\?):\r\n" + SystemText(ERROR_FILE_NOT_FOUND)),
             std::string::npos)
       << child.error;
+}
+
+// A folder is not a file: like a file that cannot be opened, it is fatal
+// error 5 when the read is recorded, not a record that fails later.
+TEST(DeferredFatal, FoldersAreFatalErrorFive) {
+  struct Case {
+    const char* scenario;
+    const char* shown;  // the end of the name in the message
+  };
+  static const Case kCases[] = {
+      {"deferred-subfolder", "sub\n"},
+      {"deferred-dot", "\n.\n"},
+      {"deferred-pattern-folder", "*.txt\n"},
+  };
+  for (const Case& c : kCases) {
+    const tw_test::ChildResult child = tw_test::RunChild(c.scenario);
+    EXPECT_EQ(child.exitCode, -5) << c.scenario;
+    EXPECT_NE(child.error.find("Could not open\n"), std::string::npos) << child.error;
+    EXPECT_NE(child.error.find(std::string(c.shown) + "for Recall, FileRead$ etc."),
+              std::string::npos)
+        << child.error;
+  }
 }
 
 TEST(DeferredFatal, OverlongNameIsFatalErrorFive) {

@@ -28,6 +28,7 @@ void ExampleInstallExceptionReport();
 void ExampleHeapBlocks();
 void ExampleFormat();
 void ExampleRead();
+void ExampleDigitlessTexts();
 void ExampleCompareFloat();
 
 namespace {
@@ -129,6 +130,11 @@ TEST(DocsNumbers, FormatExamplePrintsWhatTheDocsShow) {
 
 TEST(DocsNumbers, ReadExamplePrintsWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleRead), "-42.0000/0 31.0000/2 5.00000/1 1234.50/0 error");
+}
+
+TEST(DocsNumbers, DigitlessTextsExamplePrintsWhatTheDocsShow) {
+  EXPECT_EQ(RunExample(ExampleDigitlessTexts),
+            "0/1 0/1 0/1 0/2 0/1 0/2 error error error error error ");
 }
 
 TEST(DocsNumbers, CompareFloatExamplePrintsWhatTheDocsShow) {

@@ -92,15 +92,53 @@ void RecoveryPoint() {
   ExitProcess(3);
 }
 
-const tw_test::Scenario kScenarios[] = {
-    {"count-too-high", CountTooHigh}, {"array-undefined", ArrayUndefined},
-    {"open-recall", OpenForRecall},   {"heap-alloc", HeapAllocTemplate},
-    {"error-zero", ErrorZero},        {"hint-7", HintSeven},
-    {"hint-111", HintWithQuestion},   {"long-insert", LongInsert},
-    {"unreadable", UnreadableInsert}, {"last-error", LastError},
-    {"exception", AccessViolation},   {"recovery", RecoveryPoint},
+// Every error number, a line number (above 11) and a negative number, without
+// a recovery point: each ends the process, and none with exit code 0.
+template <int kNumber>
+void RaiseWithoutRecovery() {
+  tw::FatalError(kNumber, "x");
+}
+
+struct ExitCase {
+  const char* scenario;
+  int number;
 };
-const int g_child = tw_test::RunScenarioIfChild(kScenarios, 12);
+const ExitCase kExitCases[] = {
+    {"exit-0", 0},   {"exit-1", 1},   {"exit-2", 2},   {"exit-3", 3},   {"exit-4", 4},
+    {"exit-5", 5},   {"exit-6", 6},   {"exit-7", 7},   {"exit-8", 8},   {"exit-9", 9},
+    {"exit-10", 10}, {"exit-11", 11}, {"exit-25", 25}, {"exit-m3", -3},
+};
+
+const tw_test::Scenario kScenarios[] = {
+    {"exit-0", RaiseWithoutRecovery<0>},
+    {"exit-1", RaiseWithoutRecovery<1>},
+    {"exit-2", RaiseWithoutRecovery<2>},
+    {"exit-3", RaiseWithoutRecovery<3>},
+    {"exit-4", RaiseWithoutRecovery<4>},
+    {"exit-5", RaiseWithoutRecovery<5>},
+    {"exit-6", RaiseWithoutRecovery<6>},
+    {"exit-7", RaiseWithoutRecovery<7>},
+    {"exit-8", RaiseWithoutRecovery<8>},
+    {"exit-9", RaiseWithoutRecovery<9>},
+    {"exit-10", RaiseWithoutRecovery<10>},
+    {"exit-11", RaiseWithoutRecovery<11>},
+    {"exit-25", RaiseWithoutRecovery<25>},
+    {"exit-m3", RaiseWithoutRecovery<-3>},
+    {"count-too-high", CountTooHigh},
+    {"array-undefined", ArrayUndefined},
+    {"open-recall", OpenForRecall},
+    {"heap-alloc", HeapAllocTemplate},
+    {"error-zero", ErrorZero},
+    {"hint-7", HintSeven},
+    {"hint-111", HintWithQuestion},
+    {"long-insert", LongInsert},
+    {"unreadable", UnreadableInsert},
+    {"last-error", LastError},
+    {"exception", AccessViolation},
+    {"recovery", RecoveryPoint},
+};
+const int g_child =
+    tw_test::RunScenarioIfChild(kScenarios, sizeof kScenarios / sizeof kScenarios[0]);
 
 std::string FatalBox(const std::string& text) {
   return "[message box] Fatal error:\n" + text + "\n[answer] ok\n";
@@ -123,11 +161,23 @@ TEST(FatalError, InsertTextsAndExitCodes) {
   EXPECT_EQ(child.exitCode, -1);
   EXPECT_EQ(child.error, FatalBox("HeapAlloc"));
   child = tw_test::RunChild("error-zero");
-  EXPECT_EQ(child.exitCode, 0);
+  EXPECT_EQ(child.exitCode, 1) << "error 0 ends with 1, never with the code of success";
   EXPECT_EQ(child.error, FatalBox("")) << "nothing composed yet: the empty message buffer";
   child = tw_test::RunChild("unreadable");
   EXPECT_EQ(child.exitCode, -4);
   EXPECT_EQ(child.error, FatalBox("Could not open\n#\nfor Store")) << "the # stays";
+}
+
+TEST(FatalError, NoErrorEndsWithExitCodeZero) {
+  for (const ExitCase& c : kExitCases) {
+    const tw_test::ChildResult child = tw_test::RunChild(c.scenario);
+    // Line numbers and negative numbers are reported as error 0.
+    const int reported = c.number < 0 || c.number > tw::kLastTemplate ? 0 : c.number;
+    const int expected = reported == 0 ? static_cast<int>(tw::kExitCodeOfErrorZero) : -reported;
+    EXPECT_EQ(child.exitCode, expected) << c.number;
+    EXPECT_NE(child.exitCode, 0) << c.number;
+    EXPECT_EQ(child.error.rfind("[message box] Fatal error:\n", 0), 0u) << c.number << child.error;
+  }
 }
 
 TEST(FatalError, DebuggerHintLineAndQuestion) {
@@ -152,7 +202,7 @@ TEST(FatalError, MessagesAreCutAfter127Characters) {
 
 TEST(FatalError, LastErrorShowsTheSystemText) {
   const tw_test::ChildResult child = tw_test::RunChild("last-error");
-  EXPECT_EQ(child.exitCode, 0);
+  EXPECT_EQ(child.exitCode, 1);
   const std::string head = "[message box] Fatal error:\nGetLastError (line ?\?):\r\n";
   ASSERT_EQ(child.error.substr(0, head.size()), head) << child.error;
   EXPECT_GT(child.error.size(), FatalBox("GetLastError (line ?\?):\r\n").size())

@@ -18,18 +18,36 @@ TW_DEMO_PID=""
 
 e2e_log() { printf '[e2e] %s\n' "$*"; }
 
-# Prepares the prefix once (under a lock): initialised, the probe placed on the
-# demo's virtual desktop, and a grey menu colour so that the white menu
-# background the demo sets cannot be mistaken for the system's.
+# Copies the Marlett font of the fonts-wine package into the prefix's
+# windows/Fonts when it is not there yet: Wine loads its system fonts only from
+# that folder, and without Marlett the title-bar buttons show the letters 0, 1
+# and r instead of their glyphs.
+e2e_wine_marlett() {
+  local fonts="$WINEPREFIX/drive_c/windows/Fonts" font
+  [ -f "$fonts/marlett.ttf" ] && return 0
+  font=$(dpkg -L fonts-wine 2>/dev/null | grep '/marlett\.ttf$' | head -n 1)
+  [ -n "$font" ] && [ -f "$font" ] || font=/usr/share/wine/fonts/marlett.ttf
+  [ -f "$font" ] || { e2e_log "fonts-wine's marlett.ttf not found"; return 0; }
+  mkdir -p "$fonts" && cp "$font" "$fonts/marlett.ttf.$$" && mv "$fonts/marlett.ttf.$$" "$fonts/marlett.ttf"
+}
+
+# Prepares the prefix once (under a lock): initialised, the Marlett font in
+# place, the probe placed on the demo's virtual desktop, and a grey menu colour
+# so that the white menu background the demo sets cannot be mistaken for the
+# system's.
 e2e_wine_setup() {
   export WINEPREFIX="$TW_E2E_PREFIX" WINEDEBUG=-all WINELOADER="$TW_WINE"
-  [ -f "$WINEPREFIX/.tw-e2e-ready" ] && return 0
+  if [ -f "$WINEPREFIX/.tw-e2e-ready" ]; then
+    e2e_wine_marlett  # prefixes made before the font was copied get it now
+    return 0
+  fi
   mkdir -p "$WINEPREFIX"
   (
     flock 9
     if [ ! -f "$WINEPREFIX/.tw-e2e-ready" ]; then
       # No display yet: keep wineboot from looking for one.
       DISPLAY= timeout 300 "$TW_WINE" wineboot --init >/dev/null 2>&1
+      e2e_wine_marlett
       local key='HKCU\Software\Wine\AppDefaults\e2e_probe.exe\Explorer'
       DISPLAY= "$TW_WINE" reg add "$key" /v Desktop /d "$TW_DESKTOP" /f >/dev/null 2>&1 &&
         DISPLAY= "$TW_WINE" reg add 'HKCU\Control Panel\Colors' /v Menu /d '212 208 200' /f \
