@@ -115,7 +115,7 @@ void Chain::Step() {
     }
     case 2: {  // a zero buffer
       std::int32_t size = static_cast<std::int32_t>(in_.Word() % 2000000) - 1;
-      if (operation & 0x20) size %= 200;
+      if ((operation & 0x60) != 0) size %= 200;  // mostly small: large ones are slow to check
       Note("NewZeroText(" + std::to_string(size) + ")");
       tw::NewZeroText(size);
       shadow_ = {std::string(static_cast<std::size_t>(size), '\0'), true, true};

@@ -90,11 +90,13 @@ inline std::int64_t SubstituteLength(const std::string& source, const std::strin
                                      std::int64_t* matches = nullptr) {
   const std::uint32_t mode = options & 7;
   const std::uint32_t limit = (options >> 8) & 0xFF;
+  // The search sees the source up to its first zero, as TextFindView does.
+  const std::string searched = UpToZero(source);
   std::int64_t count = 0;
   if (!pattern.empty()) {
-    for (std::size_t q = 0; q + pattern.size() <= source.size();) {
+    for (std::size_t q = 0; q + pattern.size() <= searched.size();) {
       if (limit != 0 && count == limit) break;
-      if (FindMatchAt(source, pattern, q, mode)) {
+      if (FindMatchAt(searched, pattern, q, mode)) {
         ++count;
         q += pattern.size();
       } else {
@@ -113,12 +115,13 @@ inline std::string SubstituteReference(const std::string& source, const std::str
                                        const std::string& replacement, std::uint32_t options) {
   const std::uint32_t mode = options & 7;
   const std::uint32_t limit = (options >> 8) & 0xFF;
+  const std::string searched = UpToZero(source);  // bytes after a zero are copied
   std::string out;
   std::uint32_t count = 0;
   std::size_t q = 0;
   while (q < source.size()) {
     if (!pattern.empty() && (limit == 0 || count < limit) &&
-        FindMatchAt(source, pattern, q, mode)) {
+        FindMatchAt(searched, pattern, q, mode)) {
       out += replacement;
       q += pattern.size();
       ++count;
