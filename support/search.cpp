@@ -18,6 +18,7 @@
 #include <emmintrin.h>
 
 #include <cstddef>
+#include <cstring>
 
 namespace tw {
 
@@ -242,13 +243,26 @@ FindResult Collect(const void* base, std::size_t unitSize, bool count, std::ptrd
   return {static_cast<const char*>(base) + static_cast<std::size_t>(lastIndex) * unitSize, matches};
 }
 
+// True when the text has at least count units before its end (a zero unit or
+// its limit). Only those count units are read: a search resumed near the start
+// of a long view does not measure the whole view again on every call.
+template <typename Unit>
+bool ReachesAtLeast(Span<Unit> span, std::size_t count) {
+  if (count > span.limit) return false;
+  if (sizeof(Unit) == 1) return std::memchr(span.text, 0, count) == nullptr;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (span.text[i] == 0) return false;
+  }
+  return true;
+}
+
 // Index where a forward search begins, or -1 when start lies beyond the end
 // (the text's length is taken only when the search does not begin at its start).
 template <typename Unit>
 std::ptrdiff_t ForwardFrom(std::int32_t start, Span<Unit> hay) {
   const std::int64_t from = start > 0 ? start - 1 : start == 0 ? g_lastMatch : 0;
   if (from <= 0) return 0;
-  if (from > static_cast<std::int64_t>(LengthOf(hay))) return -1;
+  if (!ReachesAtLeast(hay, static_cast<std::size_t>(from))) return -1;
   return static_cast<std::ptrdiff_t>(from);
 }
 

@@ -262,17 +262,18 @@ void AppendWord(RecordWriter* writer, DeferredWord word) {
   writer->at += sizeof word;
 }
 
-// The next match of find in text at or after from, or nullptr. Without whole
-// words the search runs over the rest of the source only, so that a long
-// source with many matches is not measured again for each of them; a whole
-// word needs the byte before it, so then the search runs over the whole
-// source.
+// The next match of find in text at or after from, or nullptr.
 const char* NextMatch(const TextView& text, const char* from, const TextView& find,
                       std::uint32_t mode) {
   const std::int32_t offset = static_cast<std::int32_t>(from - text.text);
-  const FindResult found = (mode & kFindWholeWord) != 0
-                               ? TextFindView(offset + 1, text, find, mode)
-                               : TextFindView(1, TextView{from, text.length - offset}, find, mode);
+  // Only the rest of the source is searched, so that finding every match costs
+  // one pass over the source. A whole-word search also sees the byte before
+  // the rest (it decides whether a match there starts a word) and begins
+  // after it.
+  const bool wholeWord = (mode & kFindWholeWord) != 0 && offset > 0;
+  const TextView rest = wholeWord ? TextView{from - 1, text.length - offset + 1}
+                                  : TextView{from, text.length - offset};
+  const FindResult found = TextFindView(wholeWord ? 2 : 1, rest, find, mode);
   return found.position == 0 ? nullptr : static_cast<const char*>(found.address);
 }
 

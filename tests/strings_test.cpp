@@ -285,6 +285,34 @@ TEST(TextSubstitute, ReplacesWithoutOverlapAndHonoursTheLimit) {
   EXPECT_EQ(Materialised(slot), "three two three");
 }
 
+// Whole words: a resumed search must still see the byte before it, and a
+// long source with many matches is searched in one pass (the fuzz corpus
+// keeps the input that once took minutes).
+TEST(TextSubstitute, WholeWordsSeeTheByteBeforeEachResumedSearch) {
+  static const struct {
+    const char* source;
+    const char* expected;
+  } kCases[] = {
+      {"ab ab abab ab", "X X abab X"},
+      {"ab.ab", "X.X"},
+      {"abab", "abab"},
+      {"ab", "X"},
+      {"xab ab", "xab X"},
+      {"ab abx ab", "X abx X"},
+  };
+  for (const auto& c : kCases) {
+    tw::ResultSlotRecord* slot =
+        tw::TextSubstitute(tw::Arg(c.source), tw::Arg("ab"), tw::Arg("X"), tw::kFindWholeWord);
+    EXPECT_EQ(Materialised(slot), c.expected) << c.source;
+  }
+  // A one-byte pattern has no word test but takes the same resumed path.
+  std::string words;
+  for (int i = 0; i < 30000; ++i) words += "w ";
+  tw::ResultSlotRecord* slot =
+      tw::TextSubstitute(tw::Arg(words.c_str()), tw::Arg("w"), tw::Arg("vv"), tw::kFindWholeWord);
+  EXPECT_EQ(slot->length, 90000);
+}
+
 TEST(TextSubstitute, AbsentOrEmptyPatternLeavesTheSource) {
   tw::ResultSlotRecord* slot =
       tw::TextSubstitute(tw::Arg("source"), tw::Arg("xyz"), tw::Arg("q"), 0);
