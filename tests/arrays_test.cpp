@@ -24,11 +24,14 @@
 #include "support/strings.h"
 #include "tools/capture.h"
 #include "tools/child.h"
+#include "tools/references.h"
 #include "tools/xmm_call.h"
 #include "trace/msgbox.h"
 #include "trace/text.h"
 
 namespace {
+
+using tw_test::ReferenceField;
 
 using tw::TwoPartIndex;
 
@@ -502,47 +505,6 @@ TEST_F(Arrays, FieldsOfABorrowedElementEndAtItsLengthOrAZero) {
   EXPECT_EQ(Text(tw::ArrayElement(14, TwoPartIndex(1, 2))), "") << "the text ends at a zero";
   tw::ArrayElements(tw::ArrayHeaderOf(14))[0] = {};
   tw::ArrayElements(tw::ArrayHeaderOf(14))[1] = {};
-}
-
-// A reference written as a character-by-character state machine.
-std::optional<std::string> ReferenceField(std::string text, std::int32_t shape, int wanted) {
-  text = text.substr(0, text.find('\0'));
-  if (shape == tw::kShapeTabFields) {
-    std::vector<std::string> fields(1);
-    for (char c : text) {
-      if (c == '\t') {
-        fields.emplace_back();
-      } else {
-        fields.back().push_back(c);
-      }
-    }
-    if (wanted >= static_cast<int>(fields.size())) return std::nullopt;
-    return fields[static_cast<std::size_t>(wanted)];
-  }
-  std::size_t i = 0;
-  if (!text.empty() && text[0] == '"') ++i;
-  for (int field = 0;; ++field) {
-    std::string value;
-    bool inQuote = false;
-    if (field > 0 && i < text.size() && text[i] == '"') {
-      inQuote = true;
-      ++i;
-    }
-    for (; i < text.size(); ++i) {
-      if (inQuote) {
-        if (text[i] == '"') inQuote = false;
-      } else if (text[i] == ',') {
-        break;
-      }
-      value.push_back(text[i]);
-    }
-    if (field == wanted) {
-      if (!value.empty() && value.back() == '"') value.pop_back();
-      return value;
-    }
-    if (i >= text.size()) return std::nullopt;
-    ++i;
-  }
 }
 
 TEST_F(Arrays, RandomFieldsMatchTheReference) {

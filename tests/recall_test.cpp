@@ -25,84 +25,17 @@
 #include "support/temptext.h"
 #include "tools/capture.h"
 #include "tools/child.h"
+#include "tools/references.h"
 #include "tools/xmm_call.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using tw_test::AppendUtf8;
+using tw_test::Lines;
+using tw_test::ReferenceLines;
+using tw_test::ReferenceUtf8;
 
 // ---- References ----
-
-// The stated split: line feeds in text order, with the restart in LF mode at
-// the fifth bare line feed before any line end.
-Lines ReferenceLines(const std::string& text, bool lineFeeds) {
-  Lines lines;
-  for (;;) {
-    lines.clear();
-    std::size_t start = 0;
-    int bare = 0;
-    bool restart = false;
-    for (std::size_t i = 0; i < text.size() && !restart; ++i) {
-      if (text[i] != '\n') continue;
-      if (lineFeeds) {
-        lines.push_back(text.substr(start, i - start));
-        start = i + 1;
-      } else if (i > 0 && text[i - 1] == '\r') {
-        lines.push_back(text.substr(start, i - 1 - start));
-        start = i + 1;
-      } else if (lines.empty() && ++bare == 5) {
-        lineFeeds = true;
-        restart = true;
-      }
-    }
-    if (restart) continue;
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-  }
-}
-
-void AppendUtf8(std::string& out, std::uint32_t point) {
-  if (point < 0x80) {
-    out += static_cast<char>(point);
-  } else if (point < 0x800) {
-    out += static_cast<char>(0xC0 | (point >> 6));
-    out += static_cast<char>(0x80 | (point & 0x3F));
-  } else if (point < 0x10000) {
-    out += static_cast<char>(0xE0 | (point >> 12));
-    out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (point & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (point >> 18));
-    out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (point & 0x3F));
-  }
-}
-
-// UTF-16LE bytes to UTF-8: pairs joined, lone surrogates and an odd last byte
-// as U+FFFD.
-std::string ReferenceUtf8(const std::string& bytes) {
-  std::vector<std::uint32_t> units;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    units.push_back(static_cast<unsigned char>(bytes[i]) |
-                    (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8));
-  }
-  std::string out;
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    const std::uint32_t u = units[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      AppendUtf8(out, 0xFFFD);
-    } else {
-      AppendUtf8(out, u);
-    }
-  }
-  if (bytes.size() % 2 == 1) AppendUtf8(out, 0xFFFD);
-  return out;
-}
 
 std::string Utf16Of(const std::u16string& text) {
   std::string bytes = "\xFF\xFE";

@@ -16,48 +16,11 @@
 #include "support/arrays.h"
 #include "support/errors.h"
 #include "support/strings.h"
+#include "tools/references.h"
 
 namespace {
 
-std::optional<std::string> ReferenceField(std::string text, std::int32_t shape, int wanted) {
-  text = text.substr(0, text.find('\0'));
-  if (shape == tw::kShapeTabFields) {
-    std::vector<std::string> fields(1);
-    for (char c : text) {
-      if (c == '\t') {
-        fields.emplace_back();
-      } else {
-        fields.back().push_back(c);
-      }
-    }
-    if (wanted >= static_cast<int>(fields.size())) return std::nullopt;
-    return fields[static_cast<std::size_t>(wanted)];
-  }
-  std::size_t i = 0;
-  if (!text.empty() && text[0] == '"') ++i;
-  for (int field = 0;; ++field) {
-    std::string value;
-    bool inQuote = false;
-    if (field > 0 && i < text.size() && text[i] == '"') {
-      inQuote = true;
-      ++i;
-    }
-    for (; i < text.size(); ++i) {
-      if (inQuote) {
-        if (text[i] == '"') inQuote = false;
-      } else if (text[i] == ',') {
-        break;
-      }
-      value.push_back(text[i]);
-    }
-    if (field == wanted) {
-      if (!value.empty() && value.back() == '"') value.pop_back();
-      return value;
-    }
-    if (i >= text.size()) return std::nullopt;
-    ++i;
-  }
-}
+using tw_test::ReferenceField;
 
 void CheckField(int element, int fieldNumber, std::int32_t shape, const std::string& text) {
   const std::optional<std::string> expected = ReferenceField(text, shape, fieldNumber);
