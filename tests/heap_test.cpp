@@ -21,7 +21,9 @@ void ReleaseForeignAndCancel() {
 }
 
 void AllocateTooMuch() {
-  tw::HeapBlockAllocate(static_cast<std::size_t>(PTRDIFF_MAX) - 64, 0);
+  // Larger than any address space: a 32-bit process on a 64-bit kernel can
+  // get a 2 GiB block.
+  tw::HeapBlockAllocate(SIZE_MAX - 64, 0);
 }
 
 const tw_test::Scenario kScenarios[] = {
