@@ -237,13 +237,9 @@ std::string RunChildWithArguments(const std::vector<std::string>& arguments) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
   setenv(kChildVariable, "1", 1);
   pid_t child = 0;
-  const int started =
-      posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
+  const int started = tw_test::SpawnThisProgram(&child, &actions, arguments);
   unsetenv(kChildVariable);
   posix_spawn_file_actions_destroy(&actions);
   if (started == 0) {

@@ -5,6 +5,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <spawn.h>
+#endif
 
 namespace tw_test {
 
@@ -25,5 +30,13 @@ struct ChildResult {
 
 // Runs scenario in a child with TARNWICK_MSGBOX set to answers.
 ChildResult RunChild(const char* scenario, const char* answers = "default");
+
+#ifndef _WIN32
+// Starts this test program again with the given argv (argv[0] included) and
+// this process's environment; the result is posix_spawn's. In the native32
+// lane the program is started through the emulator that runs the tests.
+int SpawnThisProgram(pid_t* child, const posix_spawn_file_actions_t* actions,
+                     const std::vector<std::string>& arguments);
+#endif
 
 }  // namespace tw_test
