@@ -225,6 +225,7 @@ TEST(CommandLineChild, LinesWrittenByTheParentComeBackArgumentByArgument) {
       {quoted + " \"open", {program}},
       {quoted + " \"\" x\"", {program, "\" x"}},
   };
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   for (const Case& c : cases) {
     EXPECT_EQ(RunChildWithLine(c.line), Expected(c.arguments)) << c.line;
   }
@@ -257,12 +258,14 @@ TEST(CommandLineChild, ArgumentsComeBackUnchanged) {
       {"p", "it's", "say \"hi\" 'now'", "#hash", "&", "100%"},
       {"p", "\"quoted\"", " lead", "trail "},
   };
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   for (const std::vector<std::string>& arguments : cases) {
     EXPECT_EQ(RunChildWithArguments(arguments), Expected(arguments)) << arguments[1];
   }
 }
 
 TEST(CommandLineChild, EmptyArgumentsAndControlCharactersHaveStandIns) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   // An empty argument cannot be written so that the walk reads it back: it
   // comes back as one double quote, and the later arguments keep their
   // numbers. Characters 1 to 9 would end an argument: they come back as spaces.
@@ -429,6 +432,7 @@ const tw_test::Scenario kScenarios[] = {
 const int g_child = tw_test::RunScenarioIfChild(kScenarios, 3);
 
 TEST(DeferredFatal, MissingFileIsFatalErrorFiveWithTheName) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("deferred-missing");
   EXPECT_EQ(child.exitCode, -5);
   EXPECT_NE(
@@ -438,6 +442,7 @@ TEST(DeferredFatal, MissingFileIsFatalErrorFiveWithTheName) {
 }
 
 TEST(DeferredFatal, FileRemovedBeforeUseIsTheLastErrorFailure) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("deferred-removed");
   EXPECT_EQ(child.exitCode, 0);
   EXPECT_NE(child.error.find("GetLastError (line ?\?):\r\n" + SystemText(ERROR_FILE_NOT_FOUND)),
@@ -446,6 +451,7 @@ TEST(DeferredFatal, FileRemovedBeforeUseIsTheLastErrorFailure) {
 }
 
 TEST(DeferredFatal, OverlongNameIsFatalErrorFive) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("deferred-overlong");
   EXPECT_EQ(child.exitCode, -5);
   EXPECT_NE(child.error.find("Could not open\nnnnnnnnnnnnnnnn"), std::string::npos) << child.error;

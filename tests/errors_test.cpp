@@ -107,6 +107,7 @@ std::string FatalBox(const std::string& text) {
 }
 
 TEST(FatalError, LineNumberTemplates) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   tw_test::ChildResult child = tw_test::RunChild("count-too-high");
   EXPECT_EQ(child.exitCode, -6);
   EXPECT_EQ(child.error, FatalBox("Line 42: Count too high\nor wrong # of dimensions"));
@@ -116,6 +117,7 @@ TEST(FatalError, LineNumberTemplates) {
 }
 
 TEST(FatalError, InsertTextsAndExitCodes) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   tw_test::ChildResult child = tw_test::RunChild("open-recall");
   EXPECT_EQ(child.exitCode, -5);
   EXPECT_EQ(child.error, FatalBox("Could not open\nin.txt\nfor Recall, FileRead$ etc."));
@@ -131,6 +133,7 @@ TEST(FatalError, InsertTextsAndExitCodes) {
 }
 
 TEST(FatalError, DebuggerHintLineAndQuestion) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   tw_test::ChildResult child = tw_test::RunChild("hint-7");
   EXPECT_EQ(child.exitCode, -9);
   EXPECT_EQ(child.error, FatalBox("Insufficient buffer or New$(<=0)\r\nOlly: 7"));
@@ -142,6 +145,7 @@ TEST(FatalError, DebuggerHintLineAndQuestion) {
 }
 
 TEST(FatalError, MessagesAreCutAfter127Characters) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("long-insert");
   EXPECT_EQ(child.exitCode, -4);
   std::string name;
@@ -151,6 +155,7 @@ TEST(FatalError, MessagesAreCutAfter127Characters) {
 }
 
 TEST(FatalError, LastErrorShowsTheSystemText) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("last-error");
   EXPECT_EQ(child.exitCode, 0);
   const std::string head = "[message box] Fatal error:\nGetLastError (line ?\?):\r\n";
@@ -160,6 +165,7 @@ TEST(FatalError, LastErrorShowsTheSystemText) {
 }
 
 TEST(FatalError, ExceptionReportShowsCodeAndAddress) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("exception");
   EXPECT_EQ(child.exitCode, -11);
   const std::string head =
@@ -171,6 +177,7 @@ TEST(FatalError, ExceptionReportShowsCodeAndAddress) {
 }
 
 TEST(FatalError, RecoveryPointTakesOverInsteadOfTheExit) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("recovery");
   EXPECT_EQ(child.exitCode, 3);
   EXPECT_EQ(child.output, "recovered 5 in.txt\nline 25\n");

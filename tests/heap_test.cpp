@@ -99,6 +99,7 @@ TEST(HeapBlocks, RefusedReleaseAsksAndNoOrYesGoOn) {
 }
 
 TEST(HeapBlocks, RefusedReleaseWithCancelIsFatalErrorTwo) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("release-cancel", "cancel");
   EXPECT_EQ(child.exitCode, -2);
   const std::string box = "[message box] HeapFree error. INT3?\n";
@@ -110,6 +111,7 @@ TEST(HeapBlocks, RefusedReleaseWithCancelIsFatalErrorTwo) {
 }
 
 TEST(HeapBlocks, FailedAllocationIsFatalErrorOne) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("allocate-too-much");
   EXPECT_EQ(child.exitCode, -1);
   // A sanitizer build may warn about the huge request first ("==pid==WARNING...").

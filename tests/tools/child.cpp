@@ -141,6 +141,11 @@ int SpawnThisProgram(pid_t* child, const posix_spawn_file_actions_t* actions,
 }
 #endif
 
+const char* NoChildProcessReason() {
+  static const std::string reason = GetVariable("TW_TEST_NO_CHILD_PROCESS");
+  return reason.empty() ? nullptr : reason.c_str();
+}
+
 int RunScenarioIfChild(const Scenario* scenarios, int count) {
   const std::string wanted = GetVariable(kScenarioVariable);
   if (wanted.empty()) return 0;

@@ -31,6 +31,11 @@ struct ChildResult {
 // Runs scenario in a child with TARNWICK_MSGBOX set to answers.
 ChildResult RunChild(const char* scenario, const char* answers = "default");
 
+// Why this lane starts no child process, or null where it can: a lane that
+// cannot (32-bit Wine through qemu-i386) sets TW_TEST_NO_CHILD_PROCESS to
+// its reason.
+const char* NoChildProcessReason();
+
 #ifndef _WIN32
 // Starts this test program again with the given argv (argv[0] included) and
 // this process's environment; the result is posix_spawn's. In the native32
@@ -40,3 +45,12 @@ int SpawnThisProgram(pid_t* child, const posix_spawn_file_actions_t* actions,
 #endif
 
 }  // namespace tw_test
+
+// Skips the current test, printing the lane's reason, where no child process
+// can be started. Put it first in every test that starts one.
+#define TW_SKIP_WITHOUT_CHILD_PROCESS()                               \
+  do {                                                                \
+    if (const char* tw_reason = tw_test::NoChildProcessReason()) {    \
+      GTEST_SKIP() << "no child process in this lane: " << tw_reason; \
+    }                                                                 \
+  } while (false)
