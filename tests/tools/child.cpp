@@ -146,6 +146,11 @@ const char* NoChildProcessReason() {
   return reason.empty() ? nullptr : reason.c_str();
 }
 
+void ReportNoChildProcess(const char* suite, const char* test, const char* reason) {
+  std::printf("[ NO CHILD ] %s.%s: no child process in this lane: %s\n", suite, test, reason);
+  std::fflush(stdout);
+}
+
 int RunScenarioIfChild(const Scenario* scenarios, int count) {
   const std::string wanted = GetVariable(kScenarioVariable);
   if (wanted.empty()) return 0;
