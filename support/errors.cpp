@@ -218,6 +218,11 @@ void* InstructionAddress(void* context) {
 #endif
 }
 
+// A signal can arrive with any stack alignment (foreign code, an emulator's
+// signal frame); on i386 the compiled handler's SSE stores need 16 bytes.
+#if defined(__i386__)
+__attribute__((force_align_arg_pointer))
+#endif
 void SignalToExceptionReport(int signal, siginfo_t*, void* context) {
   EXCEPTION_RECORD record = {};
   record.ExceptionCode = ExceptionCodeOfSignal(signal);

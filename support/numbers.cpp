@@ -511,13 +511,14 @@ std::uint64_t ReadXmmLow(int n) {
 
 // No clobbers are declared: the value is meant to stay in the register for
 // the caller (declaring xmm6 and xmm7 would make a Windows x64 epilogue
-// restore them).
+// restore them). The value is taken by reference: on i386 a 64-bit argument
+// is copied through xmm0, which would overwrite the caller's register.
 #define TW_XMM_CASE(n)                                             \
   case n:                                                          \
     __asm__ volatile("movq %0, %%xmm" #n ::"m"(value) : "memory"); \
     break;
 
-void WriteXmmLow(int n, std::uint64_t value) {
+void WriteXmmLow(int n, const std::uint64_t& value) {
   switch (n) {
     TW_XMM_CASE(0)
     TW_XMM_CASE(1)

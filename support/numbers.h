@@ -124,7 +124,7 @@ char* WriteDigits(std::uint64_t value, char* rightmost, const char* point);
 // other numbers do nothing and read 0). Inline-asm helpers: the value lives in
 // the register only until the compiler next uses it.
 std::uint64_t ReadXmmLow(int n);
-void WriteXmmLow(int n, std::uint64_t value);
+void WriteXmmLow(int n, const std::uint64_t& value);
 
 // The low halves of xmm0 to xmm7 into slots[0] to slots[7].
 void SaveXmmLow(std::uint64_t* slots);

@@ -228,6 +228,7 @@ struct FatalCase {
 };
 
 TEST(ArrayFatalErrors, BadInputEndsInTheDocumentedError) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const FatalCase cases[] = {
       {"erased", -7, kArrayUndefined},
       {"never-created", -7, kArrayUndefined},
@@ -255,6 +256,7 @@ TEST(ArrayFatalErrors, BadInputEndsInTheDocumentedError) {
 }
 
 TEST(ArrayFatalErrors, FullPoolAllocatesNothingAndTheReportEmptiesThePool) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("pool-full");
   EXPECT_EQ(child.exitCode, 3);
   EXPECT_EQ(child.error, FatalBox("Too many strings: increase TwHeapStrings"));
@@ -262,6 +264,7 @@ TEST(ArrayFatalErrors, FullPoolAllocatesNothingAndTheReportEmptiesThePool) {
 }
 
 TEST(ArrayFatalErrors, TheReportErasesEveryArrayAndPooledBlock) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("report-erases");
   EXPECT_EQ(child.exitCode, 3);
   EXPECT_EQ(child.error, FatalBox(kArrayUndefined));

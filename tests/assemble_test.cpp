@@ -192,6 +192,7 @@ TEST(AssembleConsole, TwentyNineItemsAreAccepted) {
 }
 
 TEST(AssembleConsole, MoreItemsThanTheLimitAreAClearError) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   for (const char* scenario :
        {"thirty-items", "twenty-nine-with-old-block", "thirty-one-machine-items"}) {
     const tw_test::ChildResult child = tw_test::RunChild(scenario);
@@ -540,6 +541,7 @@ TEST_F(AssembleElement, EmptyingAnEmptyElementsOnlyFieldAllocatesNothing) {
 }
 
 TEST_F(AssembleElement, ADestinationThatNamesNoLiveElementIsAClearError) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   for (const char* scenario : {"element-without-element", "element-of-erased-array"}) {
     const tw_test::ChildResult child = tw_test::RunChild(scenario);
     EXPECT_EQ(child.exitCode, -7) << scenario;

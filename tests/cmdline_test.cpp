@@ -242,6 +242,7 @@ TEST(CommandLineChild, LinesWrittenByTheParentComeBackArgumentByArgument) {
       {quoted + " \"open", {program}},
       {quoted + " \"\" x\"", {program, "\" x"}},
   };
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   for (const Case& c : cases) {
     EXPECT_EQ(RunChildWithLine(c.line), Expected(c.arguments)) << c.line;
   }
@@ -254,13 +255,9 @@ std::string RunChildWithArguments(const std::vector<std::string>& arguments) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
   setenv(kChildVariable, "1", 1);
   pid_t child = 0;
-  const int started =
-      posix_spawn(&child, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
+  const int started = tw_test::SpawnThisProgram(&child, &actions, arguments);
   unsetenv(kChildVariable);
   posix_spawn_file_actions_destroy(&actions);
   if (started == 0) {
@@ -278,12 +275,14 @@ TEST(CommandLineChild, ArgumentsComeBackUnchanged) {
       {"p", "it's", "say \"hi\" 'now'", "#hash", "&", "100%"},
       {"p", "\"quoted\"", " lead", "trail "},
   };
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   for (const std::vector<std::string>& arguments : cases) {
     EXPECT_EQ(RunChildWithArguments(arguments), Expected(arguments)) << arguments[1];
   }
 }
 
 TEST(CommandLineChild, EmptyArgumentsAndControlCharactersHaveStandIns) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   // An empty argument cannot be written so that the walk reads it back: it
   // comes back as one double quote, and the later arguments keep their
   // numbers. Characters 1 to 9 would end an argument: they come back as spaces.
@@ -529,6 +528,7 @@ const int g_child =
     tw_test::RunScenarioIfChild(kScenarios, sizeof kScenarios / sizeof kScenarios[0]);
 
 TEST(DeferredFatal, MissingFileIsFatalErrorFiveWithTheName) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("deferred-missing");
   EXPECT_EQ(child.exitCode, -5);
   EXPECT_NE(
@@ -538,6 +538,7 @@ TEST(DeferredFatal, MissingFileIsFatalErrorFiveWithTheName) {
 }
 
 TEST(DeferredFatal, FileRemovedBeforeUseIsTheLastErrorFailure) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("deferred-removed");
   EXPECT_EQ(child.exitCode, 1) << "error 0 ends with 1";
   EXPECT_NE(child.error.find("GetLastError (line ?\?):\r\n" + SystemText(ERROR_FILE_NOT_FOUND)),
@@ -548,6 +549,7 @@ TEST(DeferredFatal, FileRemovedBeforeUseIsTheLastErrorFailure) {
 // A folder is not a file: like a file that cannot be opened, it is fatal
 // error 5 when the read is recorded, not a record that fails later.
 TEST(DeferredFatal, FoldersAreFatalErrorFive) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   struct Case {
     const char* scenario;
     const char* shown;  // the end of the name in the message
@@ -568,6 +570,7 @@ TEST(DeferredFatal, FoldersAreFatalErrorFive) {
 }
 
 TEST(DeferredFatal, OverlongNameIsFatalErrorFive) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("deferred-overlong");
   EXPECT_EQ(child.exitCode, -5);
   EXPECT_NE(child.error.find("Could not open\nnnnnnnnnnnnnnnn"), std::string::npos) << child.error;

@@ -145,6 +145,7 @@ std::string FatalBox(const std::string& text) {
 }
 
 TEST(FatalError, LineNumberTemplates) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   tw_test::ChildResult child = tw_test::RunChild("count-too-high");
   EXPECT_EQ(child.exitCode, -6);
   EXPECT_EQ(child.error, FatalBox("Line 42: Count too high\nor wrong # of dimensions"));
@@ -154,6 +155,7 @@ TEST(FatalError, LineNumberTemplates) {
 }
 
 TEST(FatalError, InsertTextsAndExitCodes) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   tw_test::ChildResult child = tw_test::RunChild("open-recall");
   EXPECT_EQ(child.exitCode, -5);
   EXPECT_EQ(child.error, FatalBox("Could not open\nin.txt\nfor Recall, FileRead$ etc."));
@@ -169,6 +171,7 @@ TEST(FatalError, InsertTextsAndExitCodes) {
 }
 
 TEST(FatalError, NoErrorEndsWithExitCodeZero) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   for (const ExitCase& c : kExitCases) {
     const tw_test::ChildResult child = tw_test::RunChild(c.scenario);
     // Line numbers and negative numbers are reported as error 0.
@@ -181,6 +184,7 @@ TEST(FatalError, NoErrorEndsWithExitCodeZero) {
 }
 
 TEST(FatalError, DebuggerHintLineAndQuestion) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   tw_test::ChildResult child = tw_test::RunChild("hint-7");
   EXPECT_EQ(child.exitCode, -9);
   EXPECT_EQ(child.error, FatalBox("Insufficient buffer or New$(<=0)\r\nOlly: 7"));
@@ -192,6 +196,7 @@ TEST(FatalError, DebuggerHintLineAndQuestion) {
 }
 
 TEST(FatalError, MessagesAreCutAfter127Characters) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("long-insert");
   EXPECT_EQ(child.exitCode, -4);
   std::string name;
@@ -201,6 +206,7 @@ TEST(FatalError, MessagesAreCutAfter127Characters) {
 }
 
 TEST(FatalError, LastErrorShowsTheSystemText) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("last-error");
   EXPECT_EQ(child.exitCode, 1);
   const std::string head = "[message box] Fatal error:\nGetLastError (line ?\?):\r\n";
@@ -210,6 +216,7 @@ TEST(FatalError, LastErrorShowsTheSystemText) {
 }
 
 TEST(FatalError, ExceptionReportShowsCodeAndAddress) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("exception");
   EXPECT_EQ(child.exitCode, -11);
   const std::string head =
@@ -221,6 +228,7 @@ TEST(FatalError, ExceptionReportShowsCodeAndAddress) {
 }
 
 TEST(FatalError, RecoveryPointTakesOverInsteadOfTheExit) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("recovery");
   EXPECT_EQ(child.exitCode, 3);
   EXPECT_EQ(child.output, "recovered 5 in.txt\nline 25\n");

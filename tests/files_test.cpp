@@ -667,6 +667,7 @@ const tw_test::Scenario kScenarios[] = {
 const int g_child = tw_test::RunScenarioIfChild(kScenarios, 4);
 
 TEST(FilesFatal, ReadingFromASlotWhoseOpenFailedIsTheLastErrorFailure) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("read-failed-slot");
   EXPECT_EQ(child.exitCode, 1);
   EXPECT_NE(child.error.find("[message box] Fatal error:\nGetLastError (line ?\?):\r\n" +
@@ -676,6 +677,7 @@ TEST(FilesFatal, ReadingFromASlotWhoseOpenFailedIsTheLastErrorFailure) {
 }
 
 TEST(FilesFatal, CompareWithAFileThatCannotBeOpenedIsFatalErrorFive) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("compare-missing");
   EXPECT_EQ(child.exitCode, -5);
   EXPECT_NE(
@@ -685,6 +687,7 @@ TEST(FilesFatal, CompareWithAFileThatCannotBeOpenedIsFatalErrorFive) {
 }
 
 TEST(FilesFatal, StrictTouchThatFailsIsTheLastErrorFailure) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("strict-touch");
   EXPECT_EQ(child.exitCode, 1);
   EXPECT_NE(child.error.find("GetLastError (line ?\?):\r\n" + SystemText(ERROR_INVALID_HANDLE)),
@@ -693,6 +696,7 @@ TEST(FilesFatal, StrictTouchThatFailsIsTheLastErrorFailure) {
 }
 
 TEST(FilesFatal, AFatalErrorClosesSlotTen) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("fatal-closes-slot-10");
   EXPECT_EQ(child.exitCode, -9);
   EXPECT_NE(child.output.find("slot 10 closed"), std::string::npos) << child.output;

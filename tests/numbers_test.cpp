@@ -160,6 +160,7 @@ TEST(FormatNumber, FormatFromTheNewestResultOrTheTextTable) {
 }
 
 TEST(FormatNumber, ADeferredFormatIsItsProducedText) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   tw::TextSubstitute(Arg("x=%i!"), Arg("x"), Arg("value"), 0);
   EXPECT_STREQ(tw::FormatExtended(tw::kFormatNewestResult, 42.0L), "value=42!");
   tw::TextCase(Arg("<%3F>"), 0);  // lower case: "%3f"
@@ -426,6 +427,7 @@ TEST(FormatNumber, TextsBeyondTheLimitEndInFatalError9) {
   static std::string longest(159980, 'a');
   const char* text = tw::FormatExtended(Arg(longest.c_str()), 1.0L);
   EXPECT_EQ(std::strlen(text), 159980u + 8u);
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   tw_test::ChildResult child = tw_test::RunChild("format-too-long");
   EXPECT_EQ(child.exitCode, -9);
   EXPECT_NE(child.error.find("Insufficient buffer or New$(<=0)"), std::string::npos);

@@ -237,11 +237,19 @@ RegisterRun ReadIntoRegister(const char* text, int n, std::int32_t kind) {
   RegisterRun run;
   std::uint64_t in[8];
   for (int i = 0; i < 8; ++i) in[i] = 0x1111111111111111ull * static_cast<std::uint64_t>(i + 1);
+#if defined(__i386__) && !defined(_WIN32)
+  // The i386 System V convention returns every struct through a hidden first
+  // argument; 32-bit Windows returns an 8-byte struct in edx:eax.
+  const std::uintptr_t args[4] = {reinterpret_cast<std::uintptr_t>(&run.read), Arg(text),
+                                  tw::XmmSelector(n), static_cast<std::uintptr_t>(kind)};
+  tw_test::CallWithXmm(reinterpret_cast<const void*>(&tw::ReadNumber), args, in, run.out);
+#else
   const std::uintptr_t args[4] = {Arg(text), tw::XmmSelector(n), static_cast<std::uintptr_t>(kind),
                                   0};
   const std::uint64_t result =
       tw_test::CallWithXmm(reinterpret_cast<const void*>(&tw::ReadNumber), args, in, run.out);
   std::memcpy(&run.read, &result, sizeof run.read);
+#endif
   for (int i = 0; i < 8; ++i) {
     if (i != n) {
       EXPECT_EQ(run.out[i], in[i]) << "xmm" << i << " changed";

@@ -517,6 +517,7 @@ bool Has(const std::string& text, const std::string& part) {
 }
 
 TEST(RecallFatal, SourcesAndDestinations) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   struct Case {
     const char* scenario;
     int exitCode;
@@ -538,6 +539,7 @@ TEST(RecallFatal, SourcesAndDestinations) {
 }
 
 TEST(RecallFatal, AStoreThatFailsLeavesTheExistingFileAsItWas) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const std::string folder = ChildFolder();
   const std::string path = folder + "/kept.txt";
   WriteWhole(path, "old text");

@@ -85,6 +85,7 @@ TEST(LibraryInit, ChoosesTheKernelsAndKeepsAChoiceMadeBefore) {
 }
 
 TEST(LibraryInit, WithoutSse2ShowsTheRefusalAndEndsWithMinus99) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("no-sse2");
   EXPECT_EQ(child.exitCode, -99);
   EXPECT_EQ(child.error, "[message box] \nSorry, Tarnwick needs SSE2\n[answer] ok\n");

@@ -169,6 +169,7 @@ TEST(TempText, ReserveLetsTheLargestTextThrough) {
 }
 
 TEST(TempText, EndPastTheAreaIsFatalErrorNine) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("end-past-area");
   EXPECT_EQ(child.exitCode, -9);
   EXPECT_EQ(child.error, kBufferError);
@@ -341,6 +342,7 @@ TEST(TextSubstitute, CaseFoldingModeAndTableCodes) {
 }
 
 TEST(TextSubstitute, RecordOrResultPastTheLimitsIsFatalErrorNine) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   for (const char* scenario : {"substitute-too-many", "substitute-record-too-long",
                                "substitute-past-32-bits", "substitute-result-too-long"}) {
     const tw_test::ChildResult child = tw_test::RunChild(scenario);
@@ -361,6 +363,7 @@ TEST(NewZeroText, ProducesZeroBytesAndRefusesSizesBelowOne) {
   tw::ResultSlotRecord* slot = tw::NewZeroText(5);
   EXPECT_EQ(slot->length, 6);
   EXPECT_EQ(Materialised(slot), std::string(5, '\0'));
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("new-zero");
   EXPECT_EQ(child.exitCode, -9);
   EXPECT_EQ(child.error, kBufferError);
@@ -532,6 +535,7 @@ TEST(DeferredResult, ReadAsTextItsSlotHoldsThePlainText) {
 }
 
 TEST(DeferredResult, ZeroBuffersReadAsText) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   tw::NewZeroText(100);
   EXPECT_EQ(Newest(), std::string(100, '\0')) << "New$ produces its size, not one more";
   tw::NewZeroText(100);
@@ -738,6 +742,7 @@ TEST(TextTrim, ZeroByteWhileTrimmingGivesEmptyAndNewestIsReplaced) {
 }
 
 TEST(TextTrim, TooLongForTheAreaIsFatalErrorNine) {
+  TW_SKIP_WITHOUT_CHILD_PROCESS();
   const tw_test::ChildResult child = tw_test::RunChild("trim-too-long");
   EXPECT_EQ(child.exitCode, -9);
   EXPECT_EQ(child.error, kBufferError);

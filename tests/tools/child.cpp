@@ -4,6 +4,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <errno.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -99,10 +100,8 @@ int Spawn(const std::string& errorPath, const std::string& outputPath) {
                                    0600);
   posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
-  char program[] = "/proc/self/exe";
-  char* arguments[] = {program, nullptr};
   pid_t child = 0;
-  const int started = posix_spawn(&child, program, &actions, nullptr, arguments, environ);
+  const int started = SpawnThisProgram(&child, &actions, {"/proc/self/exe"});
   posix_spawn_file_actions_destroy(&actions);
   if (started != 0) return -1000;
   int status = 0;
@@ -113,6 +112,49 @@ int Spawn(const std::string& errorPath, const std::string& outputPath) {
 #endif
 
 }  // namespace
+
+#ifndef _WIN32
+int SpawnThisProgram(pid_t* child, const posix_spawn_file_actions_t* actions,
+                     const std::vector<std::string>& arguments) {
+  std::vector<std::string> line;
+#ifdef TW_TEST_EMULATOR
+  // The kernel may refuse the 32-bit program itself: start the emulator with
+  // this program's file (the emulator's /proc/self/exe names it) and argv[0].
+  char self[4096];
+  const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) return errno;
+  self[length] = '\0';
+  line = {TW_TEST_EMULATOR, "-0", arguments.empty() ? self : arguments[0], self};
+  if (!arguments.empty()) line.insert(line.end(), arguments.begin() + 1, arguments.end());
+#else
+  line = arguments;
+#endif
+  std::vector<char*> argv;
+  for (std::string& argument : line) argv.push_back(&argument[0]);
+  argv.push_back(nullptr);
+#ifdef TW_TEST_EMULATOR
+  const char* path = TW_TEST_EMULATOR;
+#else
+  const char* path = "/proc/self/exe";
+#endif
+  return posix_spawn(child, path, actions, nullptr, argv.data(), environ);
+}
+#endif
+
+const char* NoChildProcessReason() {
+  static const std::string reason = GetVariable("TW_TEST_NO_CHILD_PROCESS");
+  return reason.empty() ? nullptr : reason.c_str();
+}
+
+const char* NoFaultRecoveryReason() {
+  static const std::string reason = GetVariable("TW_TEST_NO_FAULT_RECOVERY");
+  return reason.empty() ? nullptr : reason.c_str();
+}
+
+void ReportNoChildProcess(const char* suite, const char* test, const char* reason) {
+  std::printf("[ NO CHILD ] %s.%s: not in this lane: %s\n", suite, test, reason);
+  std::fflush(stdout);
+}
 
 int RunScenarioIfChild(const Scenario* scenarios, int count) {
   const std::string wanted = GetVariable(kScenarioVariable);

@@ -5,6 +5,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <spawn.h>
+#endif
 
 namespace tw_test {
 
@@ -26,4 +31,54 @@ struct ChildResult {
 // Runs scenario in a child with TARNWICK_MSGBOX set to answers.
 ChildResult RunChild(const char* scenario, const char* answers = "default");
 
+// Why this lane starts no child process, or null where it can: a lane that
+// cannot (32-bit Wine through qemu-i386) sets TW_TEST_NO_CHILD_PROCESS to
+// its reason.
+const char* NoChildProcessReason();
+
+// Prints "[ NO CHILD ] <current test>: no child process in this lane: <reason>".
+void ReportNoChildProcess(const char* suite, const char* test, const char* reason);
+
+// The reason this lane cannot recover from a memory fault inside a test
+// (TW_TEST_NO_FAULT_RECOVERY), or nullptr where it can.
+const char* NoFaultRecoveryReason();
+
+#ifndef _WIN32
+// Starts this test program again with the given argv (argv[0] included) and
+// this process's environment; the result is posix_spawn's. In the native32
+// lane the program is started through the emulator that runs the tests.
+int SpawnThisProgram(pid_t* child, const posix_spawn_file_actions_t* actions,
+                     const std::vector<std::string>& arguments);
+#endif
+
 }  // namespace tw_test
+
+// Ends the current test early, printing the lane's reason, where no child
+// process can be started; put it before the first child a test starts. Not
+// GTEST_SKIP: under 32-bit Wine through qemu-i386 googletest's report of a
+// skip ends the program with an unhandled breakpoint exception. The line
+// "[ NO CHILD ] test: reason" is what scripts/test-win32 counts as a skip.
+#define TW_SKIP_WITHOUT_CHILD_PROCESS()                                                    \
+  do {                                                                                     \
+    if (const char* tw_reason = tw_test::NoChildProcessReason()) {                         \
+      const ::testing::TestInfo* tw_test_info =                                            \
+          ::testing::UnitTest::GetInstance()->current_test_info();                         \
+      tw_test::ReportNoChildProcess(tw_test_info->test_suite_name(), tw_test_info->name(), \
+                                    tw_reason);                                            \
+      return;                                                                              \
+    }                                                                                      \
+  } while (false)
+
+// Ends the current test early, printing the lane's reason, where a memory
+// fault that the code under test catches would end the program instead
+// (32-bit Wine through qemu-i386). Counted like the skip above.
+#define TW_SKIP_WITHOUT_FAULT_RECOVERY()                                                   \
+  do {                                                                                     \
+    if (const char* tw_reason = tw_test::NoFaultRecoveryReason()) {                        \
+      const ::testing::TestInfo* tw_test_info =                                            \
+          ::testing::UnitTest::GetInstance()->current_test_info();                         \
+      tw_test::ReportNoChildProcess(tw_test_info->test_suite_name(), tw_test_info->name(), \
+                                    tw_reason);                                            \
+      return;                                                                              \
+    }                                                                                      \
+  } while (false)

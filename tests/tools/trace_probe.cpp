@@ -1,5 +1,6 @@
 // The transparency probe driver (see trace_probe.h), in x86-64 assembly for the
-// System V and the Microsoft calling conventions.
+// System V and the Microsoft calling conventions, and in i386 assembly for
+// cdecl.
 #include "tools/trace_probe.h"
 
 #if defined(__x86_64__)
@@ -64,6 +65,60 @@ asm(".intel_syntax noprefix\n"
     "  add rsp, 32\n"
     "  pop qword ptr [rip+tw_probe_slot]\n"
     "  pop rdi\n  pop rsi\n  pop r15\n  pop r14\n  pop r13\n  pop r12\n  pop rbp\n  pop rbx\n"
+    "  ret\n"
+    ".att_syntax prefix\n");
+
+#elif defined(__i386__)
+
+#define TW_PROBE_STRINGIZE2(x) #x
+#define TW_PROBE_STRINGIZE(x) TW_PROBE_STRINGIZE2(x)
+#define TW_PROBE_SYMBOL(name) TW_PROBE_STRINGIZE(__USER_LABEL_PREFIX__) #name
+
+// The x87 values lie 12 bytes apart: 752, 764, 776.
+static_assert(sizeof(long double) == 12);
+static_assert(offsetof(tw_test::ProbeState, stack[1]) == 764);
+
+// No register is left over while the traced state is loaded, so the state's
+// address and the stack pointer to return to are kept in the aligned area
+// right above the two cdecl arguments: [esp+8] and [esp+12] at the call.
+asm(".intel_syntax noprefix\n"
+    ".text\n"
+    ".p2align 4\n"
+    ".globl " TW_PROBE_SYMBOL(tw_probe_run) "\n"
+    TW_PROBE_SYMBOL(tw_probe_run) ":\n"
+    "  push ebp\n  push ebx\n  push esi\n  push edi\n"
+    "  mov eax, [esp+20]\n"
+    "  mov ebp, esp\n"
+    "  sub esp, 32\n"
+    "  and esp, -16\n"
+    "  mov [esp+8], eax\n  mov [esp+12], ebp\n"
+    "  mov ecx, [eax+64]\n  mov [esp], ecx\n"
+    "  mov ecx, [eax+72]\n  mov [esp+4], ecx\n"
+    // x87: a fresh unit, the control word, three values, and a record of it.
+    "  fninit\n"
+    "  fldcw [eax+744]\n"
+    "  fld tbyte ptr [eax+752]\n  fld tbyte ptr [eax+764]\n  fld tbyte ptr [eax+776]\n"
+    "  fnsave [eax+528]\n  frstor [eax+528]\n"
+    "  movdqu xmm0, [eax+272]\n  movdqu xmm1, [eax+288]\n  movdqu xmm2, [eax+304]\n"
+    "  movdqu xmm3, [eax+320]\n  movdqu xmm4, [eax+336]\n  movdqu xmm5, [eax+352]\n"
+    "  movdqu xmm6, [eax+368]\n  movdqu xmm7, [eax+384]\n"
+    "  push dword ptr [eax+256]\n  popfd\n"
+    "  mov ebx, [eax+8]\n  mov ecx, [eax+16]\n  mov edx, [eax+24]\n  mov esi, [eax+32]\n"
+    "  mov edi, [eax+40]\n  mov ebp, [eax+48]\n  mov eax, [eax]\n"
+    "  call " TW_PROBE_SYMBOL(tw_TraceRun) "\n"
+    "  pushfd\n  push eax\n"
+    "  mov eax, [esp+16]\n"
+    "  mov [eax+136], ebx\n  mov [eax+144], ecx\n  mov [eax+152], edx\n  mov [eax+160], esi\n"
+    "  mov [eax+168], edi\n  mov [eax+176], ebp\n"
+    "  pop dword ptr [eax+128]\n  pop dword ptr [eax+264]\n"
+    "  movdqu [eax+400], xmm0\n  movdqu [eax+416], xmm1\n  movdqu [eax+432], xmm2\n"
+    "  movdqu [eax+448], xmm3\n  movdqu [eax+464], xmm4\n  movdqu [eax+480], xmm5\n"
+    "  movdqu [eax+496], xmm6\n  movdqu [eax+512], xmm7\n"
+    "  fnsave [eax+636]\n"
+    "  fninit\n"
+    "  cld\n"
+    "  mov esp, [esp+12]\n"
+    "  pop edi\n  pop esi\n  pop ebx\n  pop ebp\n"
     "  ret\n"
     ".att_syntax prefix\n");
 
