@@ -53,14 +53,14 @@ int SpawnThisProgram(pid_t* child, const posix_spawn_file_actions_t* actions,
 
 }  // namespace tw_test
 
-// Ends the current test early, printing the lane's reason, where no child
-// process can be started; put it before the first child a test starts. Not
-// GTEST_SKIP: under 32-bit Wine through qemu-i386 googletest's report of a
-// skip ends the program with an unhandled breakpoint exception. The line
-// "[ NO CHILD ] test: reason" is what scripts/test-win32 counts as a skip.
-#define TW_SKIP_WITHOUT_CHILD_PROCESS()                                                    \
+// Ends the current test early, printing the lane's reason, when reason (an
+// expression giving a text or nullptr) names one. Not GTEST_SKIP: under
+// 32-bit Wine through qemu-i386 googletest's report of a skip ends the program
+// with an unhandled breakpoint exception. The line "[ NO CHILD ] test:
+// reason" is what scripts/test-win32 counts as a skip.
+#define TW_SKIP_IN_THIS_LANE(reason)                                                       \
   do {                                                                                     \
-    if (const char* tw_reason = tw_test::NoChildProcessReason()) {                         \
+    if (const char* tw_reason = (reason)) {                                                \
       const ::testing::TestInfo* tw_test_info =                                            \
           ::testing::UnitTest::GetInstance()->current_test_info();                         \
       tw_test::ReportNoChildProcess(tw_test_info->test_suite_name(), tw_test_info->name(), \
@@ -69,16 +69,10 @@ int SpawnThisProgram(pid_t* child, const posix_spawn_file_actions_t* actions,
     }                                                                                      \
   } while (false)
 
-// Ends the current test early, printing the lane's reason, where a memory
-// fault that the code under test catches would end the program instead
-// (32-bit Wine through qemu-i386). Counted like the skip above.
-#define TW_SKIP_WITHOUT_FAULT_RECOVERY()                                                   \
-  do {                                                                                     \
-    if (const char* tw_reason = tw_test::NoFaultRecoveryReason()) {                        \
-      const ::testing::TestInfo* tw_test_info =                                            \
-          ::testing::UnitTest::GetInstance()->current_test_info();                         \
-      tw_test::ReportNoChildProcess(tw_test_info->test_suite_name(), tw_test_info->name(), \
-                                    tw_reason);                                            \
-      return;                                                                              \
-    }                                                                                      \
-  } while (false)
+// Where no child process can be started; put it before the first child a
+// test starts.
+#define TW_SKIP_WITHOUT_CHILD_PROCESS() TW_SKIP_IN_THIS_LANE(tw_test::NoChildProcessReason())
+
+// Where a memory fault that the code under test catches would end the
+// program instead (32-bit Wine through qemu-i386).
+#define TW_SKIP_WITHOUT_FAULT_RECOVERY() TW_SKIP_IN_THIS_LANE(tw_test::NoFaultRecoveryReason())
