@@ -325,7 +325,8 @@ ResultSlotRecord* MidOfZeroBuffer(StringArg source, const void* record, std::int
     FillResultSlot(slot, g_emptyText, 0);
     return slot;
   }
-  const DeferredWord words[] = {kDeferredMarker, kDeferredZeroBuffer, range.taken + 1};
+  const DeferredWord words[] = {kDeferredMarker, kDeferredZeroBuffer,
+                                static_cast<DeferredWord>(range.taken + 1)};
   char* at = TempTextReserve(sizeof words);
   std::memcpy(at, words, sizeof words);
   return CommitRecord(at + sizeof words, selector, static_cast<std::int32_t>(range.taken + 1));
