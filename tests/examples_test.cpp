@@ -16,6 +16,7 @@
 
 #include "tools/capture.h"
 #include "tools/child.h"
+#include "tools/whole_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -32,17 +33,8 @@ namespace {
 using namespace std::string_literals;
 using Lines = std::vector<std::string>;
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteWhole(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+using tw_test::ReadWhole;
+using tw_test::WriteWhole;
 
 struct ProgramRun {
   int exitCode;

@@ -28,6 +28,7 @@
 #include "tools/capture.h"
 #include "tools/child.h"
 #include "tools/kernels.h"
+#include "tools/whole_file.h"
 
 namespace {
 
@@ -45,17 +46,8 @@ constexpr char kSeparator = '\\';
 constexpr char kSeparator = '/';
 #endif
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteWhole(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+using tw_test::ReadWhole;
+using tw_test::WriteWhole;
 
 std::string FreshFolder() {
   const std::string folder = tw_test::TemporaryPath("files");

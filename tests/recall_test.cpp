@@ -26,6 +26,7 @@
 #include "tools/capture.h"
 #include "tools/child.h"
 #include "tools/references.h"
+#include "tools/whole_file.h"
 #include "tools/xmm_call.h"
 
 namespace {
@@ -48,17 +49,8 @@ std::string Utf16Of(const std::u16string& text) {
 
 // ---- Files and arrays ----
 
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteWhole(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
+using tw_test::ReadWhole;
+using tw_test::WriteWhole;
 
 std::string TempFile(const char* stem) {
   return tw_test::TemporaryPath(stem);
