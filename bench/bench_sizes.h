@@ -22,7 +22,7 @@ inline void Sizes(benchmark::internal::Benchmark* b) {
 // processor cannot run reports an error and is left out of the tables.
 inline int RegisterPerKernel(const char* family, void (*run)(benchmark::State&),
                              void (*apply)(benchmark::internal::Benchmark*)) {
-  for (tw::KernelSet set : {tw::KernelSet::kSse2, tw::KernelSet::kAvx2}) {
+  for (tw::KernelSet set : {tw::KernelSet::kSse2, tw::KernelSet::kAvx2, tw::KernelSet::kAvx512}) {
     const std::string name = std::string(family) + "_ours@" + tw::KernelSetName(set);
     benchmark::RegisterBenchmark(name.c_str(), [run, set](benchmark::State& state) {
       if (!tw::testing::UseKernels(set)) {

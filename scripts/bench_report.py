@@ -3,7 +3,7 @@
 
 Benchmarks are named <Family>_<implementation>/<size>[/<needle length>];
 the implementation "ours" is the library's routine, "ours@<kernels>" the
-library's routine run with one kernel set (sse2, avx2), every other one a
+library's routine run with one kernel set (sse2, avx2, avx512), every other one a
 peer measured on the same data in the same run. The table gives, per size,
 our throughput with each kernel set and our throughput divided by each
 peer's, one ratio per kernel set (above 1: we are faster).
@@ -156,9 +156,10 @@ def main(source, target):
         "",
     ] + [line + "\n" for line in machine_lines()] + [
         "Columns per kernel set: the library's routine run with its SSE2 kernels"
-        " (the reference, and the only ones on 32-bit targets) and with its AVX2"
-        " kernels (chosen at start-up where the processor has AVX2). A ratio cell"
-        " gives one ratio per kernel set, in the same order.",
+        " (the reference, and the only ones on 32-bit targets), with its AVX2"
+        " kernels and with the AVX-512 set (the set chosen at start-up on this"
+        " processor; a routine without an AVX-512 kernel runs its AVX2 kernel"
+        " there). A ratio cell gives one ratio per kernel set, in the same order.",
         "",
     ]
     for family, by_args in rates.items():

@@ -178,11 +178,18 @@ void SetKernelVariable(const char* value) {
 #endif
 }
 
-TEST(KernelChoice, TheVariableForcesSse2AndTheProcessorDecidesOtherwise) {
+// The best set the processor runs at or below cap.
+tw::KernelSet BestUpTo(tw::KernelSet cap) {
+  for (tw::KernelSet set : {tw::KernelSet::kAvx512, tw::KernelSet::kAvx2}) {
+    if (set <= cap && tw::KernelSetAvailable(set)) return set;
+  }
+  return tw::KernelSet::kSse2;
+}
+
+TEST(KernelChoice, TheVariableCapsTheSetAndTheProcessorDecidesOtherwise) {
   const char* original = std::getenv("TARNWICK_KERNELS");
   const std::string kept = original != nullptr ? original : "";
-  const tw::KernelSet best =
-      tw::KernelSetAvailable(tw::KernelSet::kAvx2) ? tw::KernelSet::kAvx2 : tw::KernelSet::kSse2;
+  const tw::KernelSet best = BestUpTo(tw::KernelSet::kAvx512);
   std::printf("this processor and target run the %s kernels\n", tw::KernelSetName(best));
   const struct {
     const char* value;
@@ -191,7 +198,9 @@ TEST(KernelChoice, TheVariableForcesSse2AndTheProcessorDecidesOtherwise) {
       {nullptr, best},
       {"sse2", tw::KernelSet::kSse2},
       {"SSE2", tw::KernelSet::kSse2},
-      {"avx2", best},
+      {"avx2", BestUpTo(tw::KernelSet::kAvx2)},
+      {"AvX2", BestUpTo(tw::KernelSet::kAvx2)},
+      {"avx512", best},
       {"", best},
       {"sse", best},
       {"sse2x", best},
@@ -209,13 +218,19 @@ TEST(KernelChoice, MadeOnceAndSwitchedOnlyByTheTestSetter) {
   EXPECT_TRUE(tw::KernelSetAvailable(tw::KernelSet::kSse2));
 #if !defined(__x86_64__)
   EXPECT_FALSE(tw::KernelSetAvailable(tw::KernelSet::kAvx2)) << "32-bit targets run SSE2 only";
+  EXPECT_FALSE(tw::KernelSetAvailable(tw::KernelSet::kAvx512));
 #endif
+  if (tw::KernelSetAvailable(tw::KernelSet::kAvx512)) {
+    EXPECT_TRUE(tw::KernelSetAvailable(tw::KernelSet::kAvx2))
+        << "AVX-512 kernels fall back on AVX2";
+  }
   ASSERT_TRUE(tw::testing::UseKernels(tw::KernelSet::kSse2));
   EXPECT_EQ(tw::ChooseKernels(), tw::KernelSet::kSse2) << "a second choice keeps the first";
   EXPECT_EQ(tw::testing::UseKernels(tw::KernelSet::kAvx2),
             tw::KernelSetAvailable(tw::KernelSet::kAvx2));
   EXPECT_STREQ(tw::KernelSetName(tw::KernelSet::kSse2), "sse2");
   EXPECT_STREQ(tw::KernelSetName(tw::KernelSet::kAvx2), "avx2");
+  EXPECT_STREQ(tw::KernelSetName(tw::KernelSet::kAvx512), "avx512");
   tw::testing::ChooseKernelsAgain();
 }
 

@@ -1,5 +1,5 @@
 // The process-wide choice of vector kernels: CPUID and XGETBV for what the
-// processor and the operating system offer, TARNWICK_KERNELS to force SSE2.
+// processor and the operating system offer, TARNWICK_KERNELS to cap it.
 #include "trace/kernels.h"
 
 #include <cpuid.h>
@@ -21,6 +21,12 @@ bool EqualsIgnoringCase(const char* text, const char* lower) {
 }
 
 #if defined(__x86_64__)
+unsigned ExtendedControlRegister0() {
+  unsigned xcr0Low = 0, xcr0High = 0;
+  __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
+  return xcr0Low;
+}
+
 // AVX2 is usable when CPUID leaf 1 reports AVX and OSXSAVE, the operating
 // system has enabled the XMM and YMM state in XCR0, and leaf 7 reports AVX2.
 bool ProcessorRunsAvx2() {
@@ -28,20 +34,37 @@ bool ProcessorRunsAvx2() {
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) return false;
   constexpr unsigned kOsXsave = 1u << 27, kAvx = 1u << 28;
   if ((ecx & (kOsXsave | kAvx)) != (kOsXsave | kAvx)) return false;
-  unsigned xcr0Low = 0, xcr0High = 0;
-  __asm__ volatile("xgetbv" : "=a"(xcr0Low), "=d"(xcr0High) : "c"(0));
   constexpr unsigned kXmmAndYmmState = 6;
-  if ((xcr0Low & kXmmAndYmmState) != kXmmAndYmmState) return false;
+  if ((ExtendedControlRegister0() & kXmmAndYmmState) != kXmmAndYmmState) return false;
   if (__get_cpuid_max(0, nullptr) < 7) return false;
   __cpuid_count(7, 0, eax, ebx, ecx, edx);
   return (ebx & (1u << 5)) != 0;
 }
+
+// AVX-512 with byte operations on 16-, 32- and 64-byte vectors: AVX512F (bit
+// 16), AVX512BW (bit 30) and AVX512VL (bit 31) of leaf 7, and the opmask,
+// upper-ZMM and high-ZMM state (XCR0 bits 5 to 7) besides XMM and YMM.
+bool ProcessorRunsAvx512() {
+  if (!ProcessorRunsAvx2()) return false;
+  constexpr unsigned kVectorState = 0xe6;
+  if ((ExtendedControlRegister0() & kVectorState) != kVectorState) return false;
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  __cpuid_count(7, 0, eax, ebx, ecx, edx);
+  constexpr unsigned kNeeded = (1u << 16) | (1u << 30) | (1u << 31);
+  return (ebx & kNeeded) == kNeeded;
+}
 #endif
 
+// The best set the processor runs, capped by TARNWICK_KERNELS=sse2 or avx2.
 KernelSet BestAvailable() {
   const char* forced = std::getenv("TARNWICK_KERNELS");
-  if (forced != nullptr && EqualsIgnoringCase(forced, "sse2")) return KernelSet::kSse2;
-  return KernelSetAvailable(KernelSet::kAvx2) ? KernelSet::kAvx2 : KernelSet::kSse2;
+  KernelSet cap = KernelSet::kAvx512;
+  if (forced != nullptr && EqualsIgnoringCase(forced, "sse2")) cap = KernelSet::kSse2;
+  if (forced != nullptr && EqualsIgnoringCase(forced, "avx2")) cap = KernelSet::kAvx2;
+  for (KernelSet set : {KernelSet::kAvx512, KernelSet::kAvx2}) {
+    if (set <= cap && KernelSetAvailable(set)) return set;
+  }
+  return KernelSet::kSse2;
 }
 
 }  // namespace
@@ -52,6 +75,10 @@ bool KernelSetAvailable(KernelSet set) {
   if (set == KernelSet::kAvx2) {
     static const bool runsAvx2 = ProcessorRunsAvx2();
     return runsAvx2;
+  }
+  if (set == KernelSet::kAvx512) {
+    static const bool runsAvx512 = ProcessorRunsAvx512();
+    return runsAvx512;
   }
 #endif
   return false;
@@ -72,7 +99,14 @@ KernelSet ActiveKernels() {
 }
 
 const char* KernelSetName(KernelSet set) {
-  return set == KernelSet::kAvx2 ? "avx2" : "sse2";
+  switch (set) {
+    case KernelSet::kAvx2:
+      return "avx2";
+    case KernelSet::kAvx512:
+      return "avx512";
+    default:
+      return "sse2";
+  }
 }
 
 namespace testing {

@@ -34,7 +34,7 @@ using PerKernel = PerKernelOf<::testing::Test>;
 // ones left out.
 inline std::vector<tw::KernelSet> AvailableKernelSets() {
   std::vector<tw::KernelSet> sets;
-  for (tw::KernelSet set : {tw::KernelSet::kSse2, tw::KernelSet::kAvx2}) {
+  for (tw::KernelSet set : {tw::KernelSet::kSse2, tw::KernelSet::kAvx2, tw::KernelSet::kAvx512}) {
     if (tw::KernelSetAvailable(set)) {
       sets.push_back(set);
     } else {
