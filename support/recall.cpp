@@ -305,21 +305,44 @@ bool LoadPicksLineFeeds(const char* text, std::uint32_t size) {
   return false;
 }
 
-std::uint32_t CountLineEnds(const char* text, std::uint32_t size, bool lineFeeds) {
+namespace {
+
+// Line ends in text[at, size): line feeds, or with kCrLf only those right
+// after a CR (at is then 1 or more). Sixteen bytes per step; each byte lane
+// counts its hits (up to 255) and the lanes are summed every 255 steps, so no
+// per-step bit count is needed.
+template <bool kCrLf>
+std::uint32_t CountEndsFrom(const char* text, std::uint32_t at, std::uint32_t size) {
+  const __m128i feed = _mm_set1_epi8('\n');
+  const __m128i ret = _mm_set1_epi8('\r');
+  const __m128i zero = _mm_setzero_si128();
   std::uint32_t ends = 0;
-  std::uint32_t carry = 0;  // a CR in the last byte of the previous step
-  for (std::uint32_t at = 0; at < size; at += 32) {
-    std::uint32_t feeds = Mask32(text + at, '\n');
-    if (size - at < 32) feeds &= (1u << (size - at)) - 1;
-    if (lineFeeds) {
-      ends += static_cast<std::uint32_t>(__builtin_popcount(feeds));
-      continue;
+  while (size - at >= 16) {
+    const std::uint32_t steps = (size - at) / 16 < 255 ? (size - at) / 16 : 255;
+    __m128i counts = zero;
+    for (std::uint32_t step = 0; step < steps; ++step, at += 16) {
+      __m128i hits =
+          _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at)), feed);
+      if (kCrLf) {
+        hits = _mm_and_si128(
+            hits,
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text + at - 1)), ret));
+      }
+      counts = _mm_sub_epi8(counts, hits);
     }
-    const std::uint32_t returns = Mask32(text + at, '\r');
-    ends += static_cast<std::uint32_t>(__builtin_popcount(feeds & ((returns << 1) | carry)));
-    carry = returns >> 31;
+    const __m128i sums = _mm_sad_epu8(counts, zero);
+    ends += static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
   }
+  for (; at < size; ++at) ends += text[at] == '\n' && (!kCrLf || text[at - 1] == '\r');
   return ends;
+}
+
+}  // namespace
+
+std::uint32_t CountLineEnds(const char* text, std::uint32_t size, bool lineFeeds) {
+  // A line feed at the very start has no CR before it.
+  if (lineFeeds) return CountEndsFrom<false>(text, 0, size);
+  return size < 2 ? 0 : CountEndsFrom<true>(text, 1, size);
 }
 
 std::uint32_t CountLines(const char* text, std::uint32_t size, bool lineFeeds) {
