@@ -77,6 +77,50 @@ def machine_lines():
     return lines
 
 
+# What each table measures, printed under it.
+FAMILY_NOTES = {
+    "TextLength": "TextLengthSse2 on a text of the given length, beside glibc strlen and a"
+                  " byte loop.",
+    "TextLengthWords": "TextLength (four-byte words in the SSE2 set, the vector kernel in the"
+                       " others) beside strlen.",
+    "Find": "Exact TextFind; the needle stands at the haystack's end, so every search"
+            " scans the whole haystack. Peers: strstr, memmem, std::string_view::find and"
+            " the Boyer-Moore-Horspool searcher of the C++ library.",
+    "FindCase": "TextFind mode 1 (ignoring case) beside strcasestr, needle at the end.",
+    "FindWord": "TextFind for whole words beside a plain loop, needle at the end.",
+    "Compare": "TextCompare of two equal texts (every byte compared) beside strcmp.",
+    "CompareCase": "TextCompare ignoring case, texts equal but for case, beside strcasecmp.",
+    "RecallCrLf": "Recall of a CR LF file of random words (about 40 bytes a line) from the"
+                  " page cache, beside std::getline into a std::vector<std::string> and an"
+                  " mmap plus memchr split into string views. Recall reads the file into"
+                  " heap pages it owns; the memchr peer only maps the page cache.",
+    "RecallLf": "The same with LF line ends.",
+    "RecallUtf16": "Recall of a UTF-16 file beside reading it, converting it with iconv and"
+                   " splitting it the same way.",
+    "Store": "Store of the recalled lines of a CR LF file to a new file beside writing"
+             " the same lines with CR LF to a std::ofstream.",
+    "SortInts": "NumberArraySort of a million random integers beside qsort and std::sort.",
+    "SortFloats": "The same for floating-point numbers.",
+    "SortStrings": "StringArraySort of the lines of the project's sources beside std::sort"
+                   " with a case-insensitive comparison.",
+    "Assemble": "TextAssemble of pieces of 4 to 15 bytes into the temporary text area"
+                " beside std::string append and a sized std::string filled with memcpy. Each"
+                " assembly also keeps the result ring and the temporary area up to date, and"
+                " a std::string of 2 such pieces fits its inline buffer.",
+    "Assign": "Assignment of an assembled text to an array element beside std::string"
+              " assignment: the element owns its text, so each assignment allocates a new"
+              " block and releases the old one, where std::string reuses its capacity.",
+    "Format": "FormatNumber beside snprintf and std::to_chars on the same doubles.",
+    "Read": "ReadNumber into a double beside strtold, strtod and std::from_chars on the"
+            " same texts.",
+}
+
+
+def note_lines(family):
+    note = FAMILY_NOTES.get(family)
+    return [note, ""] if note else []
+
+
 def split_kernels(by_args):
     """The library's columns ("ours" or one per kernel set) and the peers."""
     names = []
@@ -185,6 +229,7 @@ def main(source, target):
             row += [" / ".join(cells) for cells in zip(*per_kernel)]
             lines.append("| " + " | ".join(row) + " |")
         lines.append("")
+        lines += note_lines(family)
     if item_rates:
         lines.append("Routines measured in items per second (numbers, or lines for the string sort)"
                      " give their rates per input set, in millions per second.")
@@ -203,6 +248,7 @@ def main(source, target):
             row = [label, f"{ours / 1e6:,.1f}"] + ratio_cells(ours, by_impl, peers)
             lines.append("| " + " | ".join(row) + " |")
         lines.append("")
+        lines += note_lines(family)
     lines += whole_process_rows(source)
     with open(target, "w") as f:
         f.write("\n".join(lines))
