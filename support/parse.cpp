@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "support/extended.h"
 #include "support/numbers.h"
 #include "support/startup.h"
 
@@ -543,6 +544,160 @@ bool Store(const Reading& reading, std::uintptr_t destination, std::int32_t kind
   }
 }
 
+// ---- The plain decimal fast path ------------------------------------------------
+// A number text of the form [-]digits[.digits][e[+|-]digits] with at most 19
+// significant digits, at a text address, read in one pass and scaled with
+// integer arithmetic that gives the x87 unit's product bit for bit: the
+// digits' value (below 2^64, so exact) times the table entry, rounded to
+// nearest even with a 64-bit significand; a 64-bit float destination then
+// rounds that to 53 bits, to nearest even, as the unit's store does. The
+// products lie from 10^-143 to below 10^160, far from every limit of both
+// formats, so no result is subnormal or infinite. Anything else (leading
+// blanks, "+", "(", commas, suffixes, the other bases, more digits, powers out
+// of range, destination kinds that need the unit) is left to the general
+// reader, which gives the same results for the texts taken here.
+
+// A plain decimal as read: its digits' value, the power of ten that scales
+// it, and the characters used.
+struct PlainDecimal {
+  std::uint64_t whole;
+  std::int32_t power;
+  std::int32_t end;
+  bool negative;
+};
+
+// Reads the plain form at a text address; false when the text is not of it.
+// The lead is what the general reader's lead skipping and ReadPlainDecimal
+// take: one "-", or zeros, before the digits.
+bool ReadPlainForm(const char* text, PlainDecimal* plain) {
+  const char* at = text;
+  const bool negative = *at == '-';
+  if (negative) {
+    ++at;
+  } else {
+    while (*at == '0') ++at;
+    if (AtOrBelow(*at, ' ')) return false;  // zeros alone: the lead gives 0
+  }
+  std::uint64_t whole = 0;
+  const char* const first = at;
+  unsigned digit;
+  while ((digit = static_cast<unsigned char>(*at) - static_cast<unsigned>('0')) <= 9) {
+    whole = whole * 10 + digit;
+    ++at;
+  }
+  std::int32_t digits = static_cast<std::int32_t>(at - first);
+  std::int32_t decimals = 0;
+  if (*at == '.') {
+    const char* const fraction = ++at;
+    while ((digit = static_cast<unsigned char>(*at) - static_cast<unsigned>('0')) <= 9) {
+      whole = whole * 10 + digit;
+      ++at;
+    }
+    decimals = static_cast<std::int32_t>(at - fraction);
+    digits += decimals;
+  }
+  if (digits == 0 || digits > 19) return false;
+  std::int32_t exponent = 0;
+  if (*at == 'e' || *at == 'E') {
+    ++at;
+    const bool exponentNegative = *at == '-';
+    if (*at == '+' || *at == '-') ++at;
+    digit = static_cast<unsigned char>(*at) - static_cast<unsigned>('0');
+    if (digit > 9) return false;
+    do {
+      exponent = exponent * 10 + static_cast<std::int32_t>(digit);
+      if (exponent > kExponentCap) exponent = kExponentCap;
+      ++at;
+      digit = static_cast<unsigned char>(*at) - static_cast<unsigned>('0');
+    } while (digit <= 9);
+    if (exponentNegative) exponent = -exponent;
+  }
+  // Only the characters that end a number in every reading of it.
+  if (g_scanClass[static_cast<unsigned char>(*at)] != kScanEnd) return false;
+  *plain = {whole, exponent - decimals, static_cast<std::int32_t>(at - text), negative};
+  return true;
+}
+
+// whole x 10^power rounded to nearest even with a 64-bit significand (whole
+// not 0, power within the table).
+ExtendedParts ScaleToNearest(std::uint64_t whole, std::int32_t power) {
+  const int shift = __builtin_clzll(whole);
+  const ExtendedParts scale = PartsOf(g_powersOfTen[kPowersOfTenHighest - power]);
+  const WideProduct product = MultiplySignificands(whole << shift, scale.significand);
+  std::uint64_t significand = product.significand;
+  std::int32_t exponent = 63 - shift + scale.exponent + product.carry;
+  constexpr std::uint64_t kHalf = std::uint64_t{1} << 63;
+  if (product.rest > kHalf || (product.rest == kHalf && (significand & 1) != 0)) {
+    if (++significand == 0) {
+      significand = kHalf;
+      ++exponent;
+    }
+  }
+  return {significand, exponent};
+}
+
+// The bits of the 64-bit float nearest to an extended value (ties to even;
+// the value within the normal range of 64-bit floats, or zero).
+std::uint64_t DoubleBitsOf(bool negative, const ExtendedParts& value) {
+  const std::uint64_t sign = negative ? std::uint64_t{1} << 63 : 0;
+  if (value.significand == 0) return sign;
+  std::uint64_t significand = value.significand >> 11;
+  std::int32_t exponent = value.exponent;
+  const std::uint64_t below = value.significand & 0x7FF;
+  if (below > 0x400 || (below == 0x400 && (significand & 1) != 0)) {
+    if (++significand == std::uint64_t{1} << 53) {
+      significand >>= 1;
+      ++exponent;
+    }
+  }
+  return sign | (static_cast<std::uint64_t>(exponent + 1023) << 52) |
+         (significand & ((std::uint64_t{1} << 52) - 1));
+}
+
+// Reads a plain decimal at a text address into a destination of a valid
+// kind; false (nothing stored) when the general reader must do it.
+bool ReadPlainFast(const char* text, std::uintptr_t destination, std::int32_t kind,
+                   NumberRead* result, PendingRegister* pending) {
+  PlainDecimal plain;
+  if (!ReadPlainForm(text, &plain)) return false;
+  *result = {0, plain.end};
+  // What the general reader keeps as an integer: it goes to every kind that
+  // holds it exactly without the x87 unit.
+  const bool isInteger = plain.power == 0 && plain.whole <= static_cast<std::uint64_t>(INT64_MAX) &&
+                         !(plain.negative && plain.whole == 0);
+  if (isInteger) {
+    const std::int64_t magnitude = static_cast<std::int64_t>(plain.whole);
+    const std::int64_t integer = plain.negative ? -magnitude : magnitude;
+    if (kind == kReadInt32 || kind == kReadInt64 || kind == kReadXmmInt64 ||
+        kind == kReadXmmInt64Also) {
+      return StoreInteger(integer, destination, kind, &result->value, pending);
+    }
+    if (kind == kReadFloat) {
+      if (plain.whole > (std::uint64_t{1} << 24)) return false;
+      const float narrow = static_cast<float>(integer);
+      std::memcpy(reinterpret_cast<void*>(destination), &narrow, sizeof narrow);
+      return true;
+    }
+  } else if (kind != kReadDouble && kind != kReadExtended && kind != kReadXmmDouble) {
+    return false;  // a rounding to an integer or to a 32-bit float
+  }
+  if (plain.power < kLowestScale || plain.power > kHighestScale) return false;
+  const ExtendedParts value =
+      plain.whole == 0 ? ExtendedParts{0, 0} : ScaleToNearest(plain.whole, plain.power);
+  if (kind == kReadExtended) {
+    StoreExtended(reinterpret_cast<void*>(destination), plain.negative, value);
+    return true;
+  }
+  const std::uint64_t bits = DoubleBitsOf(plain.negative, value);
+  if (kind == kReadDouble) {
+    std::memcpy(reinterpret_cast<void*>(destination), &bits, sizeof bits);
+  } else {
+    pending->number = static_cast<int>(destination - kXmmSelectorBase);
+    pending->bits = bits;
+  }
+  return true;
+}
+
 bool DestinationUsable(std::uintptr_t destination, std::int32_t kind) {
   if (kind < kReadInt32 || kind > kReadXmmInt64Also) return false;
   if (kind == kReadInt32) return true;
@@ -570,6 +725,11 @@ NumberRead ReadNumberInto(StringArg text, std::uintptr_t destination, std::int32
     LoadControlWord(callers);
   }
   if (!DestinationUsable(destination, kind)) return kError;
+  NumberRead fast;
+  if (text > kNewestResult &&
+      ReadPlainFast(reinterpret_cast<const char*>(text), destination, kind, &fast, pending)) {
+    return fast;
+  }
   const Source source = SourceOf(text);
   std::int32_t parentheses = 0;
   FpuMode fpu = {false, false};
