@@ -1,7 +1,7 @@
-// Numbers: FormatNumber at 7 digits (the default precision) beside snprintf ("%.7Lg", "%.7g") and
-// std::to_chars (general, 7 digits); ReadNumber beside strtold, strtod and
-// std::from_chars, on the same inputs. The argument picks an input set; the
-// label names it. Rates are numbers per second.
+// Numbers: FormatNumber at 7 digits (the default precision) beside snprintf
+// ("%.7Lg", "%.7g") and std::to_chars (general, 7 digits); ReadNumber beside
+// strtold, strtod and std::from_chars, on the same inputs. The argument picks
+// an input set; the label names it. Rates are numbers per second.
 #include <benchmark/benchmark.h>
 
 #include <charconv>

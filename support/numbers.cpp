@@ -446,7 +446,9 @@ ExactOperand ExactInteger(std::int64_t value) {
 }
 
 // A binary float's bits (significandBits stored bits, exponentBits, bias).
-ExactOperand ExactBinaryFloat(std::uint64_t bits, int significandBits, int exponentBits, int bias) {
+inline __attribute__((always_inline)) ExactOperand ExactBinaryFloat(std::uint64_t bits,
+                                                                    int significandBits,
+                                                                    int exponentBits, int bias) {
   const bool negative = ((bits >> (significandBits + exponentBits)) & 1) != 0;
   const std::uint64_t stored = bits & ((std::uint64_t{1} << significandBits) - 1);
   const int biased = static_cast<int>((bits >> significandBits) & ((1u << exponentBits) - 1));

@@ -570,9 +570,6 @@ struct PlainDecimal {
 constexpr std::uintptr_t kPageSize = 4096;  // the smallest x86 page
 constexpr std::uint64_t kEachByte = 0x0101010101010101ull;
 
-constexpr std::uint64_t kPowersOfTenBelowNine[9] = {1,      10,      100,      1000,     10000,
-                                                    100000, 1000000, 10000000, 100000000};
-
 // Eight bytes from at, when they lie within at's page: past the text's
 // terminator they are bytes of the same page, which can be read, and are
 // not used.
