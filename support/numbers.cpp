@@ -643,6 +643,27 @@ long double Evaluate(std::uint32_t descriptor, const NumberOperand* operands, in
   return running;
 }
 
+// Copies a number text (at most kNumberTextCapacity bytes) in two
+// overlapping blocks, the common sizes without a call.
+void CopyNumberText(char* to, const char* from, std::uint32_t length) {
+  if (length >= 16) {
+    if (length > 32) {
+      std::memcpy(to, from, length);
+      return;
+    }
+    std::memcpy(to, from, 16);
+    std::memcpy(to + length - 16, from + length - 16, 16);
+  } else if (length >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + length - 8, from + length - 8, 8);
+  } else if (length >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + length - 4, from + length - 4, 4);
+  } else {
+    for (std::uint32_t i = 0; i < length; ++i) to[i] = from[i];
+  }
+}
+
 // A format text inside the part of the area that the result will overwrite
 // is copied away first.
 char g_formatCopy[kTempTextMaxBytes];
@@ -718,7 +739,7 @@ char* FormatNumberWithRegisters(StringArg format, std::uint32_t descriptor,
   char* const start = TempTextReserve(
       bytes > kTempTextMaxBytes ? kTempTextMaxBytes + 1 : static_cast<std::uint32_t>(bytes));
   char* out = CopyEscaped(start, parts.prefix, parts.prefixEnd);
-  std::memcpy(out, number, numberLength);
+  CopyNumberText(out, number, numberLength);
   out = CopyEscaped(out + numberLength, parts.suffix, parts.suffixEnd);
   *out = '\0';
   if (wide) out = Widen(start, out);
