@@ -284,7 +284,10 @@ char* AppendExponent(char* out, int exponent) {
   *out++ = 'e';
   *out++ = exponent < 0 ? '-' : '+';
   const int magnitude = exponent < 0 ? -exponent : exponent;
-  if (magnitude < 10) *out++ = '0';
+  if (magnitude < 100) {  // at least two digits: a pair
+    std::memcpy(out, kDigitPairs + 2 * magnitude, 2);
+    return out + 2;
+  }
   return AppendInteger(out, static_cast<std::uint64_t>(magnitude));
 }
 
@@ -338,6 +341,8 @@ char* AppendFloating(char* out, long double magnitude, int digits) {
 // 10^digits x (1 - 4.6e-19) rounded down, for digits from 0 to 19: the
 // scaled value at or above the entry for digits counts as the next power.
 ExtendedParts g_nextPowerThreshold[kMaxDigits + 1];
+// The powers-of-ten table taken apart, entry for entry.
+ExtendedParts g_powerParts[kPowersOfTenCount];
 bool g_thresholdsBuilt = false;
 
 ExtendedParts PartsOfInteger(std::uint64_t value) {
@@ -351,8 +356,20 @@ ExtendedParts MultiplyDown(const ExtendedParts& a, const ExtendedParts& b) {
   return {product.significand, a.exponent + b.exponent + product.carry};
 }
 
+// a < b for positive normalised values: exponents first, then significands
+// (one 128-bit comparison where there is such a type).
 bool IsBelow(const ExtendedParts& a, const ExtendedParts& b) {
+#if defined(__SIZEOF_INT128__)
+  using Key = unsigned __int128;
+  constexpr std::int32_t kShift = 1 << 20;  // makes every exponent positive
+  const Key keyA =
+      (static_cast<Key>(static_cast<std::uint32_t>(a.exponent + kShift)) << 64) | a.significand;
+  const Key keyB =
+      (static_cast<Key>(static_cast<std::uint32_t>(b.exponent + kShift)) << 64) | b.significand;
+  return keyA < keyB;
+#else
   return a.exponent != b.exponent ? a.exponent < b.exponent : a.significand < b.significand;
+#endif
 }
 
 void BuildThresholds() {
@@ -360,11 +377,12 @@ void BuildThresholds() {
   for (int digits = 0; digits <= kMaxDigits; ++digits) {
     g_nextPowerThreshold[digits] = MultiplyDown(PartsOfInteger(kPowersOfTenExact[digits]), factor);
   }
+  for (int i = 0; i < kPowersOfTenCount; ++i) g_powerParts[i] = PartsOf(g_powersOfTen[i]);
   g_thresholdsBuilt = true;
 }
 
-ExtendedParts PowerOfTenParts(int power) {
-  return PartsOf(g_powersOfTen[kPowersOfTenHighest - power]);
+const ExtendedParts& PowerOfTenParts(int power) {
+  return g_powerParts[kPowersOfTenHighest - power];
 }
 
 char* AppendScaled(char* out, const ExtendedParts& scaled, int exponent, int digits);
