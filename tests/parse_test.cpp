@@ -16,6 +16,7 @@
 #include "support/startup.h"
 #include "support/strings.h"
 #include "tools/bignum.h"
+#include "tools/guarded_page.h"
 #include "tools/xmm_call.h"
 
 namespace {
@@ -504,6 +505,29 @@ TEST(ReadNumber, PlainDecimalsMatchTheUnitAndTheGeneralReader) {
     }
   }
   EXPECT_GT(fastTexts, 150000);
+}
+
+TEST(ReadNumber, PlainDecimalsEndingAtAPageEndReadLikeAnywhereElse) {
+  // Digit runs are read eight bytes at a time only where the eight bytes lie
+  // within the text's page: a text whose terminator is the last byte before
+  // an unreadable page reads as the same text elsewhere.
+  tw_test::GuardedPage page;
+  for (int length = 1; length <= 24; ++length) {
+    for (int point = 0; point <= length; ++point) {
+      std::string text;
+      for (int k = 0; k < length; ++k) text += static_cast<char>('1' + (k * 7) % 9);
+      if (point < length) text.insert(static_cast<std::size_t>(point), ".");
+      if (length % 3 == 0) text += "e-7";
+      const char* placed = page.TextAtEnd(text.data(), text.size());
+      long double atEnd = 0, elsewhere = 0;
+      const tw::NumberRead a = tw::ReadNumber(Arg(placed), Arg(&atEnd), tw::kReadExtended);
+      const tw::NumberRead b =
+          tw::ReadNumber(Arg(text.c_str()), Arg(&elsewhere), tw::kReadExtended);
+      ASSERT_EQ(a.count, static_cast<std::int32_t>(text.size())) << text;
+      ASSERT_EQ(a.count, b.count) << text;
+      ASSERT_TRUE(SameExtended(atEnd, elsewhere)) << text;
+    }
+  }
 }
 
 // ---- Comparison with exact arithmetic -----------------------------------------------
