@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "support/errors.h"
+#include "support/extended.h"
 #include "support/startup.h"
 #include "support/temptext.h"
 
@@ -16,7 +17,9 @@ namespace tw {
 namespace {
 
 constexpr int kMaxDigits = 19;
-constexpr int kNumberTextCapacity = 48;  // the longest number text is 27 bytes
+// The longest number text is 27 bytes; the digit writers store whole words
+// and may write a few bytes past the text's end.
+constexpr int kNumberTextCapacity = 48;
 // The largest extended value below one half: exact halves round down.
 constexpr long double kRoundingAddend = 0.5L - 0x1p-65L;
 // The exponent is floor(log10(value) + 2e-19): a value this little below a
@@ -172,18 +175,77 @@ char* CopyText(char* out, const char* text) {
   return out;
 }
 
-// The digits of value, without point, at out; returns the end.
+// "00" to "99": the two digits of each value below 100.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// The number of decimal digits of value (1 for 0): from its bit length,
+// which gives the count or one less.
+int DigitCount(std::uint64_t value) {
+  const int bits = 64 - __builtin_clzll(value | 1);
+  const int guess = (bits * 1233) >> 12;  // 1233 / 4096 is just above log10(2)
+  const int count = guess + (value >= kPowersOfTenExact[guess] ? 1 : 0);
+  return count == 0 ? 1 : count;
+}
+
+// The last count digits of value at out (leading zeros where value has
+// fewer), two at a time from the right: what WriteDigits writes, without a
+// division by ten for each digit.
+void PutDigits(char* out, std::uint64_t value, int count) {
+  char* at = out + count;
+  while ((value >> 32) != 0) {  // ten digits or more: at least ten places left
+    const std::uint64_t quotient = value / 100;
+    at -= 2;
+    std::memcpy(at, kDigitPairs + 2 * (value - quotient * 100), 2);
+    value = quotient;
+  }
+  std::uint32_t small = static_cast<std::uint32_t>(value);
+  while (at - out >= 2) {
+    const std::uint32_t quotient = small / 100;
+    at -= 2;
+    std::memcpy(at, kDigitPairs + 2 * (small - quotient * 100), 2);
+    small = quotient;
+  }
+  if (at > out) at[-1] = static_cast<char>('0' + small);
+}
+
+// The eight digits of a value below 10^8 as text in one word, the first
+// digit in the lowest byte: the value split in halves of four digits, each
+// half in pairs, each pair in digits, all lanes at once (the multipliers
+// divide by 100 below 43699 and by 10 below 179).
+std::uint64_t EightDigitText(std::uint32_t value) {
+  const std::uint32_t high = value / 10000;
+  std::uint64_t lanes = high | (static_cast<std::uint64_t>(value - high * 10000) << 32);
+  std::uint64_t quotients = ((lanes * 5243) >> 19) & 0x0000007F0000007Full;
+  lanes = quotients | ((lanes - quotients * 100) << 16);
+  quotients = ((lanes * 103) >> 10) & 0x000F000F000F000Full;
+  lanes = quotients | ((lanes - quotients * 10) << 8);
+  return lanes + 0x3030303030303030ull;
+}
+
+// The count digits (1 to 8) of a value below 10^count as text in one word.
+std::uint64_t ShortDigitText(std::uint64_t value, int count) {
+  return EightDigitText(static_cast<std::uint32_t>(value)) >> (8 * (8 - count));
+}
+
+// The digits of value, without point, at out; returns the end. Up to eight
+// digits are one 8-byte store (the number text has room past its end).
 char* AppendInteger(char* out, std::uint64_t value) {
-  char digits[24];
-  char* const last = digits + sizeof digits - 1;
-  char* const first = WriteDigits(value, last, nullptr) + 1;
-  const std::size_t count = static_cast<std::size_t>(last + 1 - first);
-  std::memcpy(out, first, count);
+  const int count = DigitCount(value);
+  if (count <= 8) {
+    const std::uint64_t text = ShortDigitText(value, count);
+    std::memcpy(out, &text, sizeof text);
+  } else {
+    PutDigits(out, value, count);
+  }
   return out + count;
 }
 
 // value with its point before the last decimals digits ("0" after a point
-// that would end the text).
+// that would end the text). As with WriteDigits, a point left of the digits
+// is not written.
 char* AppendWithDecimals(char* out, std::uint64_t value, int decimals) {
   if (decimals == 0) {
     out = AppendInteger(out, value);
@@ -191,12 +253,26 @@ char* AppendWithDecimals(char* out, std::uint64_t value, int decimals) {
     *out++ = '0';
     return out;
   }
-  char digits[32];
-  char* const last = digits + sizeof digits - 1;
-  char* const first = WriteDigits(value, last, last - decimals) + 1;
-  const std::size_t count = static_cast<std::size_t>(last + 1 - first);
-  std::memcpy(out, first, count);
-  return out + count;
+  const int count = DigitCount(value);
+  if (count <= decimals) return AppendInteger(out, value);
+  const int whole = count - decimals;  // 1 to count - 1
+  if (count <= 8) {
+    // The digits before the point, the point and the rest, put together in
+    // a word and a ninth byte.
+    const std::uint64_t text = ShortDigitText(value, count);
+    const int wholeBits = 8 * whole;
+    const std::uint64_t before = text & ((std::uint64_t{1} << wholeBits) - 1);
+    const std::uint64_t after = text >> wholeBits;
+    const std::uint64_t joined =
+        before | (std::uint64_t{'.'} << wholeBits) | ((after << wholeBits) << 8);
+    std::memcpy(out, &joined, sizeof joined);
+    out[8] = static_cast<char>(text >> 56);
+    return out + count + 1;
+  }
+  PutDigits(out + 1, value, count);
+  for (int i = 0; i < whole; ++i) out[i] = out[i + 1];
+  out[whole] = '.';
+  return out + count + 1;
 }
 
 char* AppendZeros(char* out, int count) {
@@ -208,9 +284,14 @@ char* AppendExponent(char* out, int exponent) {
   *out++ = 'e';
   *out++ = exponent < 0 ? '-' : '+';
   const int magnitude = exponent < 0 ? -exponent : exponent;
-  if (magnitude < 10) *out++ = '0';
+  if (magnitude < 100) {  // at least two digits: a pair
+    std::memcpy(out, kDigitPairs + 2 * magnitude, 2);
+    return out + 2;
+  }
   return AppendInteger(out, static_cast<std::uint64_t>(magnitude));
 }
+
+char* AppendRounded(char* out, std::uint64_t significand, int exponent, int digits);
 
 // Floating rendering of a positive finite magnitude with digits significant
 // digits; the x87 unit rounds toward minus infinity.
@@ -245,6 +326,222 @@ char* AppendFloating(char* out, long double magnitude, int digits) {
   // The 64-bit conversion is signed: 2^63 and above overflow.
   if (rounded >= kTwoTo63) return CopyText(out, kOutOfRangeText);
   const std::uint64_t significand = static_cast<std::uint64_t>(X87ToInteger(rounded));
+  return AppendRounded(out, significand, exponent, digits);
+}
+
+// ---- Floating rendering with integer arithmetic ------------------------------------
+// The same rendering for a value that the x87 unit would hold exactly (one
+// operand of any kind but the extended one), computed with integer arithmetic
+// that gives the unit's results bit for bit and without switching its control
+// word: products rounded toward minus infinity are the 128-bit products of the
+// significands cut to 64 bits, and floor(scaled + addend) is the integer part
+// of scaled plus one when its fraction is above one half (the addend is one
+// half less 2^-65, and floor of the sum rounded down is floor of the sum).
+
+// 10^digits x (1 - 4.6e-19) rounded down, for digits from 0 to 19: the
+// scaled value at or above the entry for digits counts as the next power.
+ExtendedParts g_nextPowerThreshold[kMaxDigits + 1];
+// The powers-of-ten table taken apart, entry for entry.
+ExtendedParts g_powerParts[kPowersOfTenCount];
+bool g_thresholdsBuilt = false;
+
+ExtendedParts PartsOfInteger(std::uint64_t value) {
+  const int shift = __builtin_clzll(value);
+  return {value << shift, 63 - shift};
+}
+
+// a x b rounded toward minus infinity (both positive and normalised).
+ExtendedParts MultiplyDown(const ExtendedParts& a, const ExtendedParts& b) {
+  const WideProduct product = MultiplySignificands(a.significand, b.significand);
+  return {product.significand, a.exponent + b.exponent + product.carry};
+}
+
+// a < b for positive normalised values: exponents first, then significands
+// (one 128-bit comparison where there is such a type).
+bool IsBelow(const ExtendedParts& a, const ExtendedParts& b) {
+#if defined(__SIZEOF_INT128__)
+  using Key = unsigned __int128;
+  constexpr std::int32_t kShift = 1 << 20;  // makes every exponent positive
+  const Key keyA =
+      (static_cast<Key>(static_cast<std::uint32_t>(a.exponent + kShift)) << 64) | a.significand;
+  const Key keyB =
+      (static_cast<Key>(static_cast<std::uint32_t>(b.exponent + kShift)) << 64) | b.significand;
+  return keyA < keyB;
+#else
+  return a.exponent != b.exponent ? a.exponent < b.exponent : a.significand < b.significand;
+#endif
+}
+
+void BuildThresholds() {
+  const ExtendedParts factor = PartsOf(kBelowPowerFactor);
+  for (int digits = 0; digits <= kMaxDigits; ++digits) {
+    g_nextPowerThreshold[digits] = MultiplyDown(PartsOfInteger(kPowersOfTenExact[digits]), factor);
+  }
+  for (int i = 0; i < kPowersOfTenCount; ++i) g_powerParts[i] = PartsOf(g_powersOfTen[i]);
+  g_thresholdsBuilt = true;
+}
+
+const ExtendedParts& PowerOfTenParts(int power) {
+  return g_powerParts[kPowersOfTenHighest - power];
+}
+
+char* AppendScaled(char* out, const ExtendedParts& scaled, int exponent, int digits);
+
+// As AppendFloating, for a positive finite normalised magnitude.
+char* AppendFloatingExact(char* out, const ExtendedParts& magnitude, int digits) {
+  if (!g_thresholdsBuilt) BuildThresholds();
+  int exponent = static_cast<int>((std::int64_t{magnitude.exponent} * 1292913986) >> 32);
+  // The estimate is right or one too low: the first two attempts of the
+  // search below computed together and the choice made without a branch;
+  // every other case goes through the search.
+  const int power = digits - 1 - exponent;
+  if (power <= kPowersOfTenHighest && power - 1 >= kPowersOfTenLowest) {
+    const ExtendedParts first = MultiplyDown(magnitude, PowerOfTenParts(power));
+    const ExtendedParts second = MultiplyDown(magnitude, PowerOfTenParts(power - 1));
+    const bool up = !IsBelow(first, g_nextPowerThreshold[digits]);
+    const ExtendedParts chosen = up ? second : first;
+    if (!IsBelow(chosen, g_nextPowerThreshold[digits - 1]) &&
+        IsBelow(chosen, g_nextPowerThreshold[digits])) {
+      return AppendScaled(out, chosen, exponent + (up ? 1 : 0), digits);
+    }
+  }
+  ExtendedParts scaled;
+  for (int attempt = 0;; ++attempt) {
+    const int power = digits - 1 - exponent;
+    if (power > kPowersOfTenHighest && attempt == 0) {
+      ++exponent;
+      continue;
+    }
+    if (power > kPowersOfTenHighest || power < kPowersOfTenLowest) {
+      return CopyText(out, kOutOfRangeText);
+    }
+    scaled = MultiplyDown(magnitude, PowerOfTenParts(power));
+    if (attempt == 3) break;
+    if (!IsBelow(scaled, g_nextPowerThreshold[digits])) {
+      ++exponent;
+    } else if (IsBelow(scaled, g_nextPowerThreshold[digits - 1])) {
+      --exponent;
+    } else {
+      break;
+    }
+  }
+  return AppendScaled(out, scaled, exponent, digits);
+}
+
+// The text of scaled (positive, about 10^(digits - 1)) rounded to an integer
+// as the formatter rounds, with exponent the decimal exponent of its first
+// digit.
+char* AppendScaled(char* out, const ExtendedParts& scaled, int exponent, int digits) {
+  // floor(scaled + 1/2 - 2^-65); 2^63 and above overflow the conversion.
+  if (scaled.exponent >= 63) return CopyText(out, kOutOfRangeText);
+  const int fractionBits = 63 - scaled.exponent;
+  std::uint64_t significand = 0;
+  if (fractionBits < 64) {
+    significand = scaled.significand >> fractionBits;
+    const std::uint64_t half = std::uint64_t{1} << (fractionBits - 1);
+    if ((scaled.significand & (2 * half - 1)) > half) ++significand;
+  } else if (fractionBits == 64) {
+    significand = scaled.significand > (std::uint64_t{1} << 63) ? 1 : 0;
+  }
+  if (significand >= (std::uint64_t{1} << 63)) return CopyText(out, kOutOfRangeText);
+  return AppendRounded(out, significand, exponent, digits);
+}
+
+// What one operand holds, taken apart without the x87 unit.
+enum class OperandClass { kZero, kInfinite, kFinite };  // not-a-number counts as zero
+
+struct ExactOperand {
+  OperandClass what;
+  bool negative;
+  ExtendedParts magnitude;
+};
+
+ExactOperand ExactInteger(std::int64_t value) {
+  if (value == 0) return {OperandClass::kZero, false, {0, 0}};
+  const std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  return {OperandClass::kFinite, value < 0, PartsOfInteger(magnitude)};
+}
+
+// A binary float's bits (significandBits stored bits, exponentBits, bias).
+inline __attribute__((always_inline)) ExactOperand ExactBinaryFloat(std::uint64_t bits,
+                                                                    int significandBits,
+                                                                    int exponentBits, int bias) {
+  const bool negative = ((bits >> (significandBits + exponentBits)) & 1) != 0;
+  const std::uint64_t stored = bits & ((std::uint64_t{1} << significandBits) - 1);
+  const int biased = static_cast<int>((bits >> significandBits) & ((1u << exponentBits) - 1));
+  if (biased == (1 << exponentBits) - 1) {
+    return {stored == 0 ? OperandClass::kInfinite : OperandClass::kZero, negative, {0, 0}};
+  }
+  if (biased == 0) {
+    if (stored == 0) return {OperandClass::kZero, negative, {0, 0}};
+    ExtendedParts parts = PartsOfInteger(stored);  // subnormal: stored x 2^(1 - bias - bits)
+    parts.exponent += 1 - bias - significandBits;
+    return {OperandClass::kFinite, negative, parts};
+  }
+  const std::uint64_t significand = (stored | (std::uint64_t{1} << significandBits))
+                                    << (63 - significandBits);
+  return {OperandClass::kFinite, negative, {significand, biased - bias}};
+}
+
+// One operand of every kind but the extended one (false for that kind).
+bool ReadExactOperand(std::uintptr_t word, std::uint32_t kind, const std::uint64_t* xmm,
+                      ExactOperand* operand) {
+  const bool isRegister = word >= kXmmSelectorBase && word < kXmmSelectorBase + 8;
+  const std::uint64_t registerBits = isRegister ? xmm[word - kXmmSelectorBase] : 0;
+  switch (kind) {
+    case kKindInt32:
+      *operand = ExactInteger(static_cast<std::int32_t>(static_cast<std::uint32_t>(word)));
+      return true;
+    case kKindFloat:
+      *operand = ExactBinaryFloat(static_cast<std::uint32_t>(word), 23, 8, 127);
+      return true;
+    case kKindDoublePtr: {
+      std::uint64_t bits = 0;
+      if (word != 0) std::memcpy(&bits, reinterpret_cast<const void*>(word), sizeof bits);
+      *operand = ExactBinaryFloat(bits, 52, 11, 1023);
+      return true;
+    }
+    case kKindXmmDouble:
+      *operand = ExactBinaryFloat(registerBits, 52, 11, 1023);
+      return true;
+    case kKindInt64Ptr: {
+      std::int64_t value = 0;
+      if (word != 0) std::memcpy(&value, reinterpret_cast<const void*>(word), sizeof value);
+      *operand = ExactInteger(value);
+      return true;
+    }
+    case kKindXmmInt64:
+    case kKindXmmInt64Also:
+      *operand = ExactInteger(static_cast<std::int64_t>(registerBits));
+      return true;
+    default:  // the extended kind: the value may be any bit pattern
+      return false;
+  }
+}
+
+// Floating rendering of one operand without the x87 unit; false when the
+// descriptor names more operands or the extended kind.
+bool AppendSingleExact(char** out, std::uint32_t descriptor, const NumberOperand* operands,
+                       int count, const std::uint64_t* xmm, int digits) {
+  if (count < 1 || ((descriptor >> 6) & 0xFFFFFF) != 0) return false;
+  ExactOperand operand;
+  if (!ReadExactOperand(operands[0].word, (descriptor >> 3) & 7, xmm, &operand)) return false;
+  char* at = *out;
+  if (operand.what == OperandClass::kZero) {
+    *out = CopyText(at, "0.0");
+    return true;
+  }
+  if (operand.negative != ((descriptor & kNegateFirst) != 0)) *at++ = '-';
+  *out = operand.what == OperandClass::kInfinite
+             ? CopyText(at, kOutOfRangeText)
+             : AppendFloatingExact(at, operand.magnitude, digits);
+  return true;
+}
+
+// The text of a positive significand rounded to digits digits with the
+// decimal exponent of its first digit, by the notation rules and the carry.
+char* AppendRounded(char* out, std::uint64_t significand, int exponent, int digits) {
   const bool carry = significand >= kPowersOfTenExact[digits];
 
   if (exponent >= 0 && exponent < digits) {  // fixed notation
@@ -364,6 +661,27 @@ long double Evaluate(std::uint32_t descriptor, const NumberOperand* operands, in
   return running;
 }
 
+// Copies a number text (at most kNumberTextCapacity bytes) in two
+// overlapping blocks, the common sizes without a call.
+void CopyNumberText(char* to, const char* from, std::uint32_t length) {
+  if (length >= 16) {
+    if (length > 32) {
+      std::memcpy(to, from, length);
+      return;
+    }
+    std::memcpy(to, from, 16);
+    std::memcpy(to + length - 16, from + length - 16, 16);
+  } else if (length >= 8) {
+    std::memcpy(to, from, 8);
+    std::memcpy(to + length - 8, from + length - 8, 8);
+  } else if (length >= 4) {
+    std::memcpy(to, from, 4);
+    std::memcpy(to + length - 4, from + length - 4, 4);
+  } else {
+    for (std::uint32_t i = 0; i < length; ++i) to[i] = from[i];
+  }
+}
+
 // A format text inside the part of the area that the result will overwrite
 // is copied away first.
 char g_formatCopy[kTempTextMaxBytes];
@@ -421,11 +739,15 @@ char* FormatNumberWithRegisters(StringArg format, std::uint32_t descriptor,
     BuildPowersOfTen();
     LoadControlWord(callers);
   }
-  SetFpuControl(kFpuRoundDown);
   char number[kNumberTextCapacity];
-  const long double value = Evaluate(descriptor, operands, count, xmm);
-  char* const numberEnd = AppendNumber(number, value, parts.mode, parts.digits);
-  SetFpuControl(0);
+  char* numberEnd = number;
+  if (parts.mode != 0 ||
+      !AppendSingleExact(&numberEnd, descriptor, operands, count, xmm, parts.digits)) {
+    SetFpuControl(kFpuRoundDown);
+    const long double value = Evaluate(descriptor, operands, count, xmm);
+    numberEnd = AppendNumber(number, value, parts.mode, parts.digits);
+    SetFpuControl(0);
+  }
 
   const std::uint32_t numberLength = static_cast<std::uint32_t>(numberEnd - number);
   const std::uint64_t narrowBytes = std::uint64_t{EscapedLength(parts.prefix, parts.prefixEnd)} +
@@ -435,7 +757,7 @@ char* FormatNumberWithRegisters(StringArg format, std::uint32_t descriptor,
   char* const start = TempTextReserve(
       bytes > kTempTextMaxBytes ? kTempTextMaxBytes + 1 : static_cast<std::uint32_t>(bytes));
   char* out = CopyEscaped(start, parts.prefix, parts.prefixEnd);
-  std::memcpy(out, number, numberLength);
+  CopyNumberText(out, number, numberLength);
   out = CopyEscaped(out + numberLength, parts.suffix, parts.suffixEnd);
   *out = '\0';
   if (wide) out = Widen(start, out);

@@ -654,4 +654,99 @@ TEST(FormatNumberReference, ExactHalvesRoundDown) {
   EXPECT_GT(checked, 1000);
 }
 
+// ---- One operand without the x87 unit against the evaluation in the unit ----
+
+// The text of one operand of a given kind at digits digits; the extended
+// kind is evaluated in the x87 unit, every other kind with integer
+// arithmetic.
+std::string FormatOperand(std::uint32_t kind, tw::NumberOperand operand, int digits,
+                          bool negate = false) {
+  const char format[] = {'%', PrecisionCharacter(digits), 'f', '\0'};
+  const std::uint32_t descriptor =
+      tw::OperandGroup(0, tw::kOpFirst, static_cast<tw::NumberKind>(kind)) |
+      (negate ? tw::kNegateFirst : 0);
+  return tw::FormatNumber(Arg(format), descriptor, {operand});
+}
+
+std::string FormatThroughUnit(long double value, int digits) {
+  return FormatOperand(tw::kKindExtendedPtr, tw::ExtendedOperand(&value), digits);
+}
+
+// Doubles where the rendering could go wrong: next to powers of ten and to
+// rounding points of every precision, exact halves, subnormals, the table's
+// ends, and random bit patterns.
+double InterestingDouble(std::mt19937_64& random) {
+  switch (random() % 6) {
+    case 0: {
+      const double power = std::pow(10.0, static_cast<int>(random() % 330) - 165);
+      const int steps = static_cast<int>(random() % 5) - 2;
+      double value = power;
+      for (int k = 0; k < steps; ++k) value = std::nextafter(value, 1e300);
+      for (int k = 0; k > steps; --k) value = std::nextafter(value, 0.0);
+      return value;
+    }
+    case 1:  // m / 2^t: a half at some precision
+      return std::ldexp(static_cast<double>((random() >> 11) | 1),
+                        -static_cast<int>(random() % 60));
+    case 2: {  // a decimal of 1 to 17 digits, with a tail that rounds
+      static const char* const kTails[] = {"5", "49999", "50001", "9999999", ""};
+      std::string text = std::to_string(random() % 100000000000000000ull + 1);
+      text += kTails[random() % 5];
+      text += "e" + std::to_string(static_cast<int>(random() % 60) - 40);
+      return std::strtod(text.c_str(), nullptr);
+    }
+    case 3: {  // any bit pattern: subnormals, infinities, not-a-number, the table's ends
+      const std::uint64_t bits = random();
+      double value;
+      std::memcpy(&value, &bits, sizeof value);
+      return value;
+    }
+    default: {
+      const double value = std::ldexp(1.0 + static_cast<double>(random() >> 11) * 0x1p-53,
+                                      static_cast<int>(random() % 1100) - 550);
+      return random() % 4 == 0 ? -value : value;
+    }
+  }
+}
+
+TEST(FormatNumber, OneOperandOfEveryKindReadsLikeTheUnit) {
+  std::mt19937_64 random(1309);
+  for (int i = 0; i < 60000; ++i) {
+    const int digits = static_cast<int>(random() % 19) + 1;
+    const double value = InterestingDouble(random);
+    ASSERT_EQ(FormatOperand(tw::kKindDoublePtr, tw::DoubleOperand(&value), digits),
+              FormatThroughUnit(value, digits))
+        << value << " digits " << digits;
+    ASSERT_EQ(FormatOperand(tw::kKindDoublePtr, tw::DoubleOperand(&value), digits, true),
+              FormatThroughUnit(-static_cast<long double>(value), digits))
+        << -value << " digits " << digits;
+    const float narrow = static_cast<float>(value);
+    ASSERT_EQ(FormatOperand(tw::kKindFloat, tw::FloatOperand(narrow), digits),
+              FormatThroughUnit(narrow, digits))
+        << narrow << " digits " << digits;
+    const std::int64_t whole = static_cast<std::int64_t>(random()) >> (random() % 64);
+    ASSERT_EQ(FormatOperand(tw::kKindInt64Ptr, tw::Int64Operand(&whole), digits),
+              FormatThroughUnit(static_cast<long double>(whole), digits))
+        << whole << " digits " << digits;
+    const std::int32_t small = static_cast<std::int32_t>(whole);
+    ASSERT_EQ(FormatOperand(tw::kKindInt32, tw::Int32Operand(small), digits),
+              FormatThroughUnit(small, digits))
+        << small << " digits " << digits;
+  }
+  // Limits of the integer kinds, and addresses that read as 0.
+  static const std::int64_t kWholes[] = {INT64_MIN, INT64_MAX,          INT64_MIN + 1,      0, -1,
+                                         1,         999999999999999999, 1000000000000000000};
+  for (int digits = 1; digits <= 19; ++digits) {
+    for (std::int64_t whole : kWholes) {
+      EXPECT_EQ(FormatOperand(tw::kKindInt64Ptr, tw::Int64Operand(&whole), digits),
+                FormatThroughUnit(static_cast<long double>(whole), digits))
+          << whole << " digits " << digits;
+    }
+    EXPECT_EQ(FormatOperand(tw::kKindInt32, tw::Int32Operand(INT32_MIN), digits),
+              FormatThroughUnit(INT32_MIN, digits));
+    EXPECT_EQ(FormatOperand(tw::kKindDoublePtr, tw::DoubleOperand(nullptr), digits), "0.0");
+    EXPECT_EQ(FormatOperand(tw::kKindInt64Ptr, tw::Int64Operand(nullptr), digits), "0.0");
+  }
+}
+
 }  // namespace

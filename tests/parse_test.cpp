@@ -16,6 +16,7 @@
 #include "support/startup.h"
 #include "support/strings.h"
 #include "tools/bignum.h"
+#include "tools/guarded_page.h"
 #include "tools/xmm_call.h"
 
 namespace {
@@ -360,6 +361,172 @@ TEST(ReadNumber, PlainDecimalsReadLikeTheGeneralPass) {
     ASSERT_NE(a.count, tw::kReadError) << text;
     ASSERT_EQ(a.count + 1, b.count) << text << " / " << general;
     ASSERT_EQ(plain, other) << text << " / " << general;
+  }
+}
+
+// ---- The plain decimal fast path against the x87 unit and the general reader ----
+
+// What the reader must store for whole x 10^power: the x87 product rounded
+// to nearest with a 64-bit significand, and that narrowed to a 64-bit float
+// in the same mode.
+struct UnitResult {
+  long double extended;
+  double narrow;
+};
+
+UnitResult UnitProduct(std::uint64_t whole, int power, bool negative) {
+  const std::uint16_t callers = WithControlWord(0x037F);  // to nearest, 64-bit significand
+  volatile long double extended = static_cast<long double>(whole);
+  if (power != 0) extended = extended * tw::PowerOfTen(power);
+  if (negative) extended = -extended;
+  volatile double narrow = static_cast<double>(extended);
+  WithControlWord(callers);
+  return {extended, narrow};
+}
+
+bool SameExtended(long double a, long double b) {
+  return std::memcmp(&a, &b, 10) == 0;
+}
+
+bool SameDouble(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// A plain decimal text: sign, digits with an optional point, an optional
+// exponent, then an end character; and the value it stands for.
+struct PlainCase {
+  std::string text;  // without the end character
+  std::uint64_t whole;
+  int power;
+  bool negative;
+};
+
+std::uint64_t WholeOf(const std::string& digits) {
+  std::uint64_t whole = 0;
+  for (char c : digits) whole = whole * 10 + static_cast<std::uint64_t>(c - '0');
+  return whole;
+}
+
+// digits (1 to 19 of them) written with a point after point digits (none
+// when point is digits' length) and scaled to 10^power by the exponent.
+PlainCase MakePlain(const std::string& digits, std::size_t point, int power, bool negative,
+                    std::mt19937_64& random) {
+  const int decimals = static_cast<int>(digits.size() - point);
+  std::string text = negative ? "-" : "";
+  text += digits.substr(0, point);
+  if (point < digits.size()) text += "." + digits.substr(point);
+  const int exponent = power + decimals;
+  if (exponent != 0 || random() % 4 == 0) {
+    static const char* const kMarks[] = {"e", "E", "e+", "E+"};
+    text += exponent < 0 ? (random() % 2 ? "e-" : "E-") + std::to_string(-exponent)
+                         : kMarks[random() % 4] + std::to_string(exponent);
+  }
+  return {text, WholeOf(digits), power, negative};
+}
+
+// Digit strings where the fast path could go wrong: the 2^53, 2^63 and 10^19
+// limits, exact halves between 64-bit floats, nines and zeros, and random
+// digits of every length.
+std::string InterestingDigits(std::mt19937_64& random) {
+  static const char* const kFixed[] = {
+      "9007199254740992",    "9007199254740993",
+      "9007199254740995",    "18014398509481986",
+      "9223372036854775807", "9223372036854775808",
+      "9223372036854775809", "9999999999999999999",
+      "1844674407370955161", "0",
+      "0000000000000000001", "1000000000000000000",
+  };
+  switch (random() % 6) {
+    case 0:
+      return kFixed[random() % (sizeof kFixed / sizeof kFixed[0])];
+    case 1: {  // an odd multiple of half a unit of a 64-bit float: a tie
+      const std::uint64_t tie = (((std::uint64_t{1} << 52) | (random() >> 12)) * 2 + 1)
+                                << (random() % 10);
+      return std::to_string(tie);
+    }
+    case 2:
+      return std::string(static_cast<std::size_t>(random() % 19 + 1), '9');
+    default: {
+      const int length = static_cast<int>(random() % 19) + 1;
+      std::string digits;
+      for (int k = 0; k < length; ++k) digits += static_cast<char>('0' + random() % 10);
+      return digits;
+    }
+  }
+}
+
+TEST(ReadNumber, PlainDecimalsMatchTheUnitAndTheGeneralReader) {
+  std::mt19937_64 random(2027);
+  static const char kEnds[] = {'\0', ' ', '\t', '\r', '/', ')'};
+  int fastTexts = 0;
+  for (int i = 0; i < 200000; ++i) {
+    const std::string digits = InterestingDigits(random);
+    const std::size_t point = random() % 3 == 0 ? digits.size() : random() % (digits.size() + 1);
+    // Powers across the table, its ends and just beyond them.
+    int power = static_cast<int>(random() % 289) - 145;
+    if (random() % 3 == 0) power = static_cast<int>(random() % 41) - 20;
+    if (random() % 4 == 0) power = 0;
+    const PlainCase c = MakePlain(digits, point, power, random() % 3 == 0, random);
+    const std::string text = c.text + kEnds[random() % 6];
+    // The same number through the general reader: a comma after the first digit.
+    std::string general = c.text;
+    general.insert(general.find_first_of("0123456789") + 1, ",");
+    general += kEnds[random() % 6];
+    const bool inRange = c.power >= -143 && c.power <= 141;
+
+    long double extended = 0;
+    const tw::NumberRead read =
+        tw::ReadNumber(Arg(text.c_str()), Arg(&extended), tw::kReadExtended);
+    if (!inRange) {
+      ASSERT_EQ(read.count, tw::kReadError) << text;
+      continue;
+    }
+    ++fastTexts;
+    ASSERT_EQ(read.count, static_cast<std::int32_t>(c.text.size())) << text;
+    const UnitResult unit = UnitProduct(c.whole, c.power, c.negative);
+    ASSERT_TRUE(SameExtended(extended, unit.extended)) << text;
+    double narrow = 0;
+    tw::ReadNumber(Arg(text.c_str()), Arg(&narrow), tw::kReadDouble);
+    ASSERT_TRUE(SameDouble(narrow, unit.narrow)) << text;
+
+    // Every kind gives what the general reader gives for the same number.
+    for (std::int32_t kind :
+         {tw::kReadInt32, tw::kReadFloat, tw::kReadDouble, tw::kReadExtended, tw::kReadInt64}) {
+      unsigned char a[16] = {}, b[16] = {};
+      const std::uintptr_t to = kind == tw::kReadInt32 ? 0 : Arg(a);
+      const std::uintptr_t otherTo = kind == tw::kReadInt32 ? 0 : Arg(b);
+      const tw::NumberRead fast = tw::ReadNumber(Arg(text.c_str()), to, kind);
+      const tw::NumberRead slow = tw::ReadNumber(Arg(general.c_str()), otherTo, kind);
+      ASSERT_EQ(fast.value, slow.value) << text << " kind " << kind;
+      ASSERT_EQ(fast.count == tw::kReadError ? fast.count : fast.count + 1, slow.count)
+          << text << " / " << general << " kind " << kind;
+      ASSERT_EQ(std::memcmp(a, b, kind == tw::kReadExtended ? 10 : sizeof a), 0)
+          << text << " kind " << kind;
+    }
+  }
+  EXPECT_GT(fastTexts, 150000);
+}
+
+TEST(ReadNumber, PlainDecimalsEndingAtAPageEndReadLikeAnywhereElse) {
+  // Digit runs are read eight bytes at a time only where the eight bytes lie
+  // within the text's page: a text whose terminator is the last byte before
+  // an unreadable page reads as the same text elsewhere.
+  tw_test::GuardedPage page;
+  for (int length = 1; length <= 24; ++length) {
+    for (int point = 0; point <= length; ++point) {
+      std::string text;
+      for (int k = 0; k < length; ++k) text += static_cast<char>('1' + (k * 7) % 9);
+      if (point < length) text.insert(static_cast<std::size_t>(point), ".");
+      if (length % 3 == 0) text += "e-7";
+      const char* placed = page.TextAtEnd(text.data(), text.size());
+      long double atEnd = 0, elsewhere = 0;
+      const tw::NumberRead a = tw::ReadNumber(Arg(placed), Arg(&atEnd), tw::kReadExtended);
+      const tw::NumberRead b =
+          tw::ReadNumber(Arg(text.c_str()), Arg(&elsewhere), tw::kReadExtended);
+      ASSERT_EQ(a.count, static_cast<std::int32_t>(text.size())) << text;
+      ASSERT_EQ(a.count, b.count) << text;
+      ASSERT_TRUE(SameExtended(atEnd, elsewhere)) << text;
+    }
   }
 }
 

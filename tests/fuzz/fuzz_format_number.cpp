@@ -5,8 +5,10 @@
 // infinities, denormals, pseudo-denormals, unnormals. Checked: the text ends
 // where its length says, stays within a temporary text's size, leaves the x87
 // control word as it was; a text without a format code puts the number after
-// it; and a value formatted at 19 digits reads back within the rounding of
-// its 19th digit (exactly, for a value that is a double).
+// it; one operand of a kind taken apart without the x87 unit gives the same
+// text as its value evaluated in the unit; and a value formatted at 19 digits
+// reads back within the rounding of its 19th digit (exactly, for a value that
+// is a double).
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -209,6 +211,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TW_FUZZ_CHECK(text == expected + plain, "format " + tw_fuzz::Escaped(format) + " gave " +
                                                 tw_fuzz::Escaped(text) + ", the number alone " +
                                                 tw_fuzz::Escaped(plain));
+  }
+  // One operand of a kind that the formatter takes apart without the x87
+  // unit: the same text as the same value given as an 80-bit operand, which
+  // the unit evaluates.
+  const std::uint32_t firstKind = (descriptor >> 3) & 7;
+  const bool single = count >= 1 && ((descriptor >> 6) & 0xFFFFFF) == 0;
+  const bool sameFormat = argument > tw::kNewestResult || argument <= tw::kFormatSigned;
+  if (single && sameFormat &&
+      (firstKind == tw::kKindInt32 || firstKind == tw::kKindFloat ||
+       firstKind == tw::kKindDoublePtr || firstKind == tw::kKindInt64Ptr)) {
+    const std::uintptr_t word = operands[0].word;
+    long double same = 0;
+    if (firstKind == tw::kKindInt32) {
+      same = static_cast<std::int32_t>(static_cast<std::uint32_t>(word));
+    } else if (firstKind == tw::kKindFloat) {
+      const std::uint32_t bits = static_cast<std::uint32_t>(word);
+      float narrow;
+      std::memcpy(&narrow, &bits, sizeof narrow);
+      same = narrow;
+    } else if (firstKind == tw::kKindDoublePtr) {
+      same = word == 0 ? 0.0L : doubles[0];
+    } else {
+      same = word == 0 ? 0.0L : static_cast<long double>(longs[0]);
+    }
+    const tw::NumberOperand unitOperand = tw::ExtendedOperand(&same);
+    const std::uint32_t unitDescriptor =
+        (descriptor & ~std::uint32_t{0x38}) | (std::uint32_t{tw::kKindExtendedPtr} << 3);
+    const std::string unit = NewestText(
+        tw::FormatNumberList(argument, unitDescriptor, &unitOperand, 1), wide, !tableCode);
+    TW_FUZZ_CHECK(unit == text, "kind " + std::to_string(firstKind) + " gave " +
+                                    tw_fuzz::Escaped(text) + ", the same value in the unit " +
+                                    tw_fuzz::Escaped(unit));
   }
   for (int k = 0; k < count; ++k) RoundTrip(extended[k]);
   return 0;

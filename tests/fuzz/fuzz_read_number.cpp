@@ -3,7 +3,8 @@
 // destination kind and form: addresses, null, register selectors in and out
 // of range, unknown kinds. Checked: an error leaves the destination as it was
 // and gives -127 twice; a read writes only its destination's bytes; every kind
-// agrees with the extended value of the same text; plain integers read exactly
+// agrees with the extended value of the same text, which the general reader
+// (the text as the newest result) gives too; plain integers read exactly
 // (with the sign of a negative zero for the floating kinds).
 #include <cmath>
 #include <cstdint>
@@ -135,6 +136,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TW_FUZZ_CHECK(failed == extendedFailed && got.read.count == extended.read.count,
                   what + " count " + std::to_string(got.read.count) + ", as extended " +
                       std::to_string(extended.read.count));
+  }
+  if (source != tw::kNewestResult && !text.empty()) {
+    // The same text as the newest result goes through the general reader
+    // (only texts at an address take the plain decimal fast path): the same
+    // extended value and count.
+    tw::TextMid(tw::Arg(placed), -1, 1);
+    const Outcome general = Read(tw::kNewestResult, tw::kReadExtended, 0);
+    TW_FUZZ_CHECK(general.read.count == extended.read.count &&
+                      (extendedFailed ||
+                       std::memcmp(general.destination.value, extended.destination.value, 10) == 0),
+                  what + " reads differently as the newest result");
   }
   if (failed || extendedFailed) return 0;
   TW_FUZZ_CHECK(got.read.count == extended.read.count,
