@@ -29,6 +29,9 @@ struct ResultRing {
   // The size in bytes of the deferred record the library committed in the
   // slot of the same number; 0 when the slot holds a plain text.
   std::uint32_t recordBytes[kResultSlotCount + 1];
+  // Bit n set exactly when recordBytes[n] is not 0, so that the check made
+  // for every new temporary text passes over a ring without records at once.
+  std::uint32_t recordSlots;
   int current;  // 0 before the first result
 };
 
@@ -222,6 +225,7 @@ ResultSlotRecord* CommitRecord(const char* end, std::uintptr_t selector,
   ResultSlotRecord* slot = ResultSlot(selector);
   FillResultSlot(slot, record, resultLength);
   g_ring.recordBytes[SlotNumber(slot)] = static_cast<std::uint32_t>(end - record);
+  g_ring.recordSlots |= 1u << SlotNumber(slot);
   return slot;
 }
 
@@ -389,6 +393,7 @@ void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t lengt
   slot->length = length;
   ResultOrigin(slot) = 0;
   g_ring.recordBytes[SlotNumber(slot)] = 0;
+  g_ring.recordSlots &= ~(1u << SlotNumber(slot));
 }
 
 std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot) {
@@ -433,11 +438,12 @@ const void* ResultDeferredRecord(const ResultSlotRecord* slot) {
 }
 
 void ForgetOverwrittenRecords(const char* from, const char* to) {
-  for (int n = 1; n <= kResultSlotCount; ++n) {
-    if (g_ring.recordBytes[n] == 0) continue;
+  for (std::uint32_t slots = g_ring.recordSlots & ~1u; slots != 0; slots &= slots - 1) {
+    const int n = __builtin_ctz(slots);
     const char* record = reinterpret_cast<const char*>(g_ring.slots[n].address);
     if (!Overlaps(record, record + g_ring.recordBytes[n], from, to)) continue;
     g_ring.recordBytes[n] = 0;
+    g_ring.recordSlots &= ~(1u << n);
     g_ring.slots[n].length = 0;
   }
 }
