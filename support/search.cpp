@@ -10,6 +10,7 @@
 #include "support/search.h"
 
 #include "compat/win32.h"
+#include "support/compare_avx512.h"
 #include "support/search_kernels.h"
 #include "support/strings.h"
 #include "trace/kernels.h"
@@ -481,6 +482,7 @@ __attribute__((no_sanitize("address"))) CompareResult TextCompareSse2(const char
 // The dispatch place of the comparison.
 CompareResult TextCompare(const char* a, const char* b, std::int32_t mode) {
 #if defined(__x86_64__)
+  if (UseAvx512Kernels()) return search_kernels::TextCompareAvx512(a, b, mode);
   if (UseAvx2Kernels()) return search_kernels::TextCompareAvx2(a, b, mode);
 #endif
   return TextCompareSse2(a, b, mode);
