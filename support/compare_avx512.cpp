@@ -50,7 +50,9 @@ inline std::size_t BytesBeforeAPageEnd(Bytes x, Bytes y) {
 // One block first (short texts end there), then four blocks at a time while
 // 256 bytes of both texts lie within their pages: all four tested at once on
 // the byte-wise OR of their differences and the minimum of their bytes. Else
-// one block, or only the bytes up to the nearer page end, by masked loads.
+// one block, or the block that ends at the nearer page end (bytes already
+// compared included), or, within the first 64 bytes, only the bytes up to
+// that end by masked loads.
 template <bool kFold>
 TW_AVX512 CompareResult CompareWalk(const char* a, const char* b) {
   Bytes x = reinterpret_cast<Bytes>(a);
@@ -62,7 +64,9 @@ TW_AVX512 CompareResult CompareWalk(const char* a, const char* b) {
   if (BlockFitsInPage(x, 64) && BlockFitsInPage(y, 64)) {
     stops = ~GoOnLanes<kFold>(Load64(x), Load64(y), keep);
     if (stops != 0) goto found;
-    p = 64;
+    // On from x's next 64-byte boundary, so that x's blocks never straddle
+    // two cache lines (the bytes compared again go on).
+    p = 64 - (reinterpret_cast<std::uintptr_t>(x) & 63);
   }
   for (;;) {
     if (BlockFitsInPage(x + p, 256) && BlockFitsInPage(y + p, 256)) {
@@ -100,6 +104,15 @@ TW_AVX512 CompareResult CompareWalk(const char* a, const char* b) {
     if (count == 64) {
       stops = ~GoOnLanes<kFold>(Load64(x + p), Load64(y + p), keep);
       if (stops != 0) break;
+    } else if (p >= 64 - count) {
+      // The 64 bytes that end at the nearer page end: the bytes before p in
+      // that block are known to go on, so its first lanes never stop.
+      const std::size_t back = 64 - count;
+      stops = ~GoOnLanes<kFold>(Load64(x + p - back), Load64(y + p - back), keep);
+      if (stops != 0) {
+        p -= back;
+        break;
+      }
     } else {
       const std::uint64_t lanes = (std::uint64_t{1} << count) - 1;
       stops = ~GoOnLanes<kFold>(LoadFirst(x + p, lanes), LoadFirst(y + p, lanes), keep) & lanes;
