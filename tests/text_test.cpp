@@ -96,8 +96,10 @@ TEST_P(TextLengthSse2, HighBytesAreNotTerminators) {
 
 // The routine promises to leave xmm0 as it found it, whichever kernel runs.
 TEST_P(TextLengthSse2, KeepsXmm0) {
+  const std::string manyBlocks(700, 'x');  // through the four-block steps
   for (const char* text :
-       {"", "short", "a text longer than one block of thirty-two bytes, and more"}) {
+       {"", "short", "a text longer than one block of thirty-two bytes, and more",
+        manyBlocks.c_str()}) {
     const std::uintptr_t args[4] = {reinterpret_cast<std::uintptr_t>(text), 0, 0, 0};
     std::uint64_t in[8];
     std::uint64_t out[8] = {};
