@@ -34,7 +34,8 @@ TW_AVX512 __m512i LoadFirst(Bytes p, std::uint64_t lanes) {
 // equal bytes are zero together, so x alone marks the end.
 template <bool kFold>
 TW_AVX512 std::uint64_t GoOnLanes(__m512i bx, __m512i by, __m512i keep) {
-  const __m512i ends = kFold ? _mm512_min_epu8(bx, by) : bx;
+  if (!kFold) return _mm512_mask_cmpeq_epi8_mask(_mm512_test_epi8_mask(bx, bx), bx, by);
+  const __m512i ends = _mm512_min_epu8(bx, by);
   return _mm512_mask_testn_epi8_mask(_mm512_test_epi8_mask(ends, ends), _mm512_xor_si512(bx, by),
                                      keep);
 }
