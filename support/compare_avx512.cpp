@@ -40,20 +40,19 @@ TW_AVX512 std::uint64_t GoOnLanes(__m512i bx, __m512i by, __m512i keep) {
                                      keep);
 }
 
-// The bytes up to the nearer of the two pages' ends (64 at most).
+// The bytes up to the nearer of the two pages' ends.
 inline std::size_t BytesBeforeAPageEnd(Bytes x, Bytes y) {
   const std::size_t toX = kPageSize - (reinterpret_cast<std::uintptr_t>(x) & (kPageSize - 1));
   const std::size_t toY = kPageSize - (reinterpret_cast<std::uintptr_t>(y) & (kPageSize - 1));
-  const std::size_t nearer = toX < toY ? toX : toY;
-  return nearer < 64 ? nearer : 64;
+  return toX < toY ? toX : toY;
 }
 
 // One block first (short texts end there), then four blocks at a time while
 // 256 bytes of both texts lie within their pages: all four tested at once on
 // the byte-wise OR of their differences and the minimum of their bytes. Else
-// one block, or the block that ends at the nearer page end (bytes already
-// compared included), or, within the first 64 bytes, only the bytes up to
-// that end by masked loads.
+// the whole blocks before the nearer page end, then the block that ends there
+// (bytes already compared included), or, within the first 64 bytes, only the
+// bytes up to that end by masked loads.
 template <bool kFold>
 TW_AVX512 CompareResult CompareWalk(const char* a, const char* b) {
   Bytes x = reinterpret_cast<Bytes>(a);
@@ -102,10 +101,17 @@ TW_AVX512 CompareResult CompareWalk(const char* a, const char* b) {
       break;
     }
     const std::size_t count = BytesBeforeAPageEnd(x + p, y + p);
-    if (count == 64) {
-      stops = ~GoOnLanes<kFold>(Load64(x + p), Load64(y + p), keep);
-      if (stops != 0) break;
-    } else if (p >= 64 - count) {
+    if (count >= 64) {
+      // The whole blocks before the nearer page end (fewer than four).
+      const std::size_t end = p + (count & ~std::size_t{63});
+      do {
+        stops = ~GoOnLanes<kFold>(Load64(x + p), Load64(y + p), keep);
+        if (stops != 0) goto found;
+        p += 64;
+      } while (p != end);
+      continue;
+    }
+    if (p >= 64 - count) {
       // The 64 bytes that end at the nearer page end: the bytes before p in
       // that block are known to go on, so its first lanes never stop.
       const std::size_t back = 64 - count;
