@@ -9,6 +9,7 @@
 
 #include "support/errors.h"
 #include "support/files_avx2.h"
+#include "support/files_avx512.h"
 #include "support/temptext.h"
 #include "trace/kernels.h"
 
@@ -105,6 +106,7 @@ std::uint32_t FirstDifferenceSse2(const unsigned char* a, const unsigned char* b
 std::uint32_t FirstDifference(const unsigned char* a, const unsigned char* b, std::uint32_t count,
                               bool foldCase) {
 #if defined(__x86_64__)
+  if (UseAvx512Kernels()) return FirstDifferenceAvx512(a, b, count, foldCase);
   if (UseAvx2Kernels()) return FirstDifferenceAvx2(a, b, count, foldCase);
 #endif
   return FirstDifferenceSse2(a, b, count, foldCase);

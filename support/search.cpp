@@ -10,6 +10,7 @@
 #include "support/search.h"
 
 #include "compat/win32.h"
+#include "support/compare_avx512.h"
 #include "support/search_kernels.h"
 #include "support/strings.h"
 #include "trace/kernels.h"
@@ -425,9 +426,11 @@ inline unsigned StopMask(__m128i live) {
 }
 
 // Four blocks at a time while 64 bytes of both texts lie within their pages,
-// one block while 16 do, and single bytes next to a page boundary.
-__attribute__((no_sanitize("address"))) CompareResult TextCompareSse2(const char* a, const char* b,
-                                                                      std::int32_t mode) {
+// one block while 16 do, and single bytes next to a page boundary. Not
+// inlined, so that the dispatch place stays a test and a jump.
+__attribute__((no_sanitize("address"), noinline)) CompareResult TextCompareSse2(const char* a,
+                                                                                const char* b,
+                                                                                std::int32_t mode) {
   Bytes x = reinterpret_cast<Bytes>(a);
   Bytes y = reinterpret_cast<Bytes>(b);
   const unsigned char fold = mode != 0 ? kFoldBit : 0;
@@ -481,6 +484,7 @@ __attribute__((no_sanitize("address"))) CompareResult TextCompareSse2(const char
 // The dispatch place of the comparison.
 CompareResult TextCompare(const char* a, const char* b, std::int32_t mode) {
 #if defined(__x86_64__)
+  if (UseAvx512Kernels()) return search_kernels::TextCompareAvx512(a, b, mode);
   if (UseAvx2Kernels()) return search_kernels::TextCompareAvx2(a, b, mode);
 #endif
   return TextCompareSse2(a, b, mode);

@@ -447,7 +447,10 @@ TEST_P(FilesCompare, CompareFindsTheFirstDifferenceAndItsPosition) {
     std::size_t at;
   };
   for (const Case& c : {Case{10000, 5000}, Case{10000, 0}, Case{10000, 9999}, Case{4096, 4095},
-                        Case{8192, 4096}, Case{17, 16}}) {
+                        Case{8192, 4096}, Case{17, 16},
+                        // each 64-byte group of a 256-byte step, at its first and last byte
+                        Case{4096, 63}, Case{4096, 64}, Case{4096, 191}, Case{4096, 192},
+                        Case{4096, 255}, Case{4096, 256}, Case{300, 299}}) {
     std::string second = Pattern(c.size);
     const std::string first = second;
     second[c.at] = static_cast<char>(0xF0);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "tools/guarded_page.h"
 #include "tools/kernels.h"
@@ -478,6 +479,59 @@ TEST_P(TextCompare, AgreesWithAPlainComparison) {
     const tw::CompareResult got = tw::TextCompare(x, y, mode);
     ASSERT_EQ(got.position, static_cast<std::int32_t>(p)) << "'" << a << "' '" << b << "' " << mode;
     ASSERT_EQ(got.difference, expected) << "'" << a << "' '" << b << "' " << mode;
+  }
+}
+
+// Texts of up to 3000 bytes that cross page boundaries at random places (one
+// of them often ends at an unreadable page), equal or differing in one byte:
+// every block of the four-block steps, the single blocks and the partial
+// blocks next to a page end, with bytes that differ only in the fold bit.
+TEST_P(TextCompare, LongTextsAcrossPagesAgreeWithAPlainComparison) {
+  std::mt19937 random(6502);
+  constexpr std::size_t kPage = 4096;
+  std::vector<char> storage(3 * kPage);
+  tw_test::GuardedPage guard;
+  for (int round = 0; round < 6000; ++round) {
+    std::string a(random() % 3000, ' ');
+    for (char& c : a) c = "kK@` "[random() % 8 == 0 ? random() % 5 : 0];
+    std::string b = a;
+    switch (random() % 4) {
+      case 0:  // a difference at one place
+        if (!b.empty()) b[random() % b.size()] = "kKz`@ "[random() % 6];
+        break;
+      case 1:  // b ends early
+        b.resize(random() % (b.size() + 1));
+        break;
+      case 2:  // b goes on
+        b += "kK "[random() % 3];
+        break;
+      default:  // equal
+        break;
+    }
+    const std::int32_t mode = static_cast<std::int32_t>(random() % 2);
+    const unsigned fold = mode != 0 ? 32 : 0;
+    std::size_t p = 0;
+    for (; p < a.size() && p < b.size(); ++p) {
+      if ((static_cast<unsigned char>(a[p]) | fold) != (static_cast<unsigned char>(b[p]) | fold))
+        break;
+    }
+    const int expected = static_cast<int>(static_cast<unsigned char>(a.c_str()[p])) -
+                         static_cast<int>(static_cast<unsigned char>(b.c_str()[p]));
+    // a anywhere in the first part of the storage, b at the guarded page's
+    // end when it fits, else in the storage's last part.
+    char* x = storage.data() + random() % (kPage + 1);
+    std::memcpy(x, a.c_str(), a.size() + 1);
+    const char* y;
+    if (b.size() < kPage && random() % 2 == 0) {
+      y = guard.TextAtEnd(b.data(), b.size());
+    } else {
+      char* place = storage.data() + 3 * kPage - (b.size() + 1) - random() % 64;
+      std::memcpy(place, b.c_str(), b.size() + 1);
+      y = place;
+    }
+    const tw::CompareResult got = tw::TextCompare(x, y, mode);
+    ASSERT_EQ(got.position, static_cast<std::int32_t>(p)) << round << " " << mode;
+    ASSERT_EQ(got.difference, expected) << round << " " << mode;
   }
 }
 

@@ -96,8 +96,10 @@ TEST_P(TextLengthSse2, HighBytesAreNotTerminators) {
 
 // The routine promises to leave xmm0 as it found it, whichever kernel runs.
 TEST_P(TextLengthSse2, KeepsXmm0) {
+  const std::string manyBlocks(700, 'x');  // through the four-block steps
   for (const char* text :
-       {"", "short", "a text longer than one block of thirty-two bytes, and more"}) {
+       {"", "short", "a text longer than one block of thirty-two bytes, and more",
+        manyBlocks.c_str()}) {
     const std::uintptr_t args[4] = {reinterpret_cast<std::uintptr_t>(text), 0, 0, 0};
     std::uint64_t in[8];
     std::uint64_t out[8] = {};
@@ -106,6 +108,44 @@ TEST_P(TextLengthSse2, KeepsXmm0) {
         tw_test::CallWithXmm(reinterpret_cast<const void*>(&tw::TextLengthSse2), args, in, out);
     EXPECT_EQ(static_cast<std::uint32_t>(length), std::strlen(text));
     EXPECT_EQ(out[0], in[0]) << "xmm0 changed for '" << text << "'";
+  }
+}
+
+// Long texts at random places of three pages, many starting in a page's last
+// 64 bytes or ending next to a 64- or 256-byte boundary: both lengths against
+// a byte loop. The bytes before and after the text are non-zero too.
+TEST_P(TextLengthSse2, LongTextsAtRandomPlacesAgreeWithAByteLoop) {
+  constexpr std::size_t kPage = 4096;
+  std::vector<char> storage(4 * kPage);
+  char* pages = storage.data() + (kPage - reinterpret_cast<std::uintptr_t>(storage.data()) % kPage);
+  std::srand(17);
+  for (int round = 0; round < 20000; ++round) {
+    for (std::size_t i = 0; i < 3 * kPage; ++i) pages[i] = static_cast<char>(1 + i % 255);
+    std::size_t start = static_cast<std::size_t>(std::rand()) % (2 * kPage);
+    if (round % 4 == 0)
+      start = kPage * (1 + round % 2) - 1 - static_cast<std::size_t>(std::rand()) % 64;
+    std::size_t length = static_cast<std::size_t>(std::rand()) % 1400;
+    if (round % 3 == 0) {
+      // End within two bytes of a 64-byte boundary of the address range.
+      const std::size_t end =
+          (start + length) / 64 * 64 + static_cast<std::size_t>(std::rand()) % 4;
+      length = end >= start + 2 ? end - 2 - start : 0;
+    }
+    if (start + length >= 3 * kPage) length = 3 * kPage - 1 - start;
+    pages[start + length] = '\0';
+    const std::size_t expected = std::strlen(pages + start);
+    ASSERT_EQ(tw::TextLengthSse2(pages + start), expected) << start << " " << length;
+    ASSERT_EQ(tw::TextLength(pages + start), expected) << start << " " << length;
+  }
+}
+
+// Every length that fits before an unreadable page, so that the zero sits at
+// every place of its block and of its 256-byte line.
+TEST_P(TextLengthSse2, EveryLengthEndingBeforeAnUnreadablePage) {
+  GuardedPage page;
+  for (std::size_t length = 0; length < 4095; ++length) {
+    ASSERT_EQ(tw::TextLengthSse2(page.TextAtEnd(length)), length);
+    ASSERT_EQ(tw::TextLength(page.TextAtEnd(length, '\x80')), length);
   }
 }
 

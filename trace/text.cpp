@@ -4,6 +4,7 @@
 #include "compat/win32.h"
 #include "trace/kernels.h"
 #include "trace/text_avx2.h"
+#include "trace/text_avx512.h"
 
 #include <emmintrin.h>
 
@@ -125,6 +126,7 @@ __attribute__((no_sanitize("address"))) std::uint32_t TextLengthWords(const char
 // the small assembly entry below, which keeps xmm0 around this choice.
 extern "C" std::uint32_t tw_TextLengthChosen(const char* text) {
 #if defined(__x86_64__)
+  if (UseAvx512Kernels()) return tw_TextLengthAvx512(text);
   if (UseAvx2Kernels()) return TextLengthAvx2(text);
 #endif
   return TextLengthSse2Kernel(text);
@@ -132,6 +134,7 @@ extern "C" std::uint32_t tw_TextLengthChosen(const char* text) {
 
 std::uint32_t TextLength(const char* text) {
 #if defined(__x86_64__)
+  if (UseAvx512Kernels()) return tw_TextLengthAvx512(text);
   if (UseAvx2Kernels()) return TextLengthAvx2(text);
 #endif
   return TextLengthWords(text);
@@ -141,7 +144,9 @@ std::uint32_t TextLength(const char* text) {
 
 // tw::TextLengthSse2 (const char*), named by its mangled name: keeps xmm0 in
 // a slot on the stack while the chosen kernel runs, as the routine promises.
-// The kernels may change the upper halves of the YMM registers only.
+// The kernels may change the upper halves of the YMM registers only. On
+// x86-64 the AVX-512 kernel, which leaves xmm0 alone, is entered directly when
+// the library runs that set (tw::g_kernelSet is 3): no call and no slot.
 #define TW_STRINGIZE2(x) #x
 #define TW_STRINGIZE(x) TW_STRINGIZE2(x)
 #define TW_SYMBOL(name) TW_STRINGIZE(__USER_LABEL_PREFIX__) #name
@@ -154,6 +159,8 @@ asm(".intel_syntax noprefix\n"
     ".globl " TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) "\n"
     ".def " TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) "; .scl 2; .type 32; .endef\n"
     TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) ":\n"
+    "  cmp dword ptr [rip+" TW_SYMBOL(_ZN2tw11g_kernelSetE) "], 3\n"
+    "  je " TW_SYMBOL(tw_TextLengthAvx512) "\n"
     "  sub rsp, 56\n"
     "  movdqu [rsp+32], xmm0\n"
     "  call " TW_SYMBOL(tw_TextLengthChosen) "\n"
@@ -169,6 +176,8 @@ asm(".intel_syntax noprefix\n"
     ".globl " TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) "\n"
     ".type " TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) ", @function\n"
     TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) ":\n"
+    "  cmp dword ptr [rip+" TW_SYMBOL(_ZN2tw11g_kernelSetE) "], 3\n"
+    "  je " TW_SYMBOL(tw_TextLengthAvx512) "\n"
     "  sub rsp, 24\n"
     "  movdqu [rsp], xmm0\n"
     "  call " TW_SYMBOL(tw_TextLengthChosen) "@PLT\n"
