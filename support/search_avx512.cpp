@@ -22,6 +22,8 @@ constexpr std::size_t kLane = 64;
 // Needles up to this length are filtered on their last byte (the filter's
 // block must lie within the page); longer needles on their second byte twice.
 constexpr std::size_t kWidestFilter = 256;
+// Blocks whose pairs the last byte rejects before the quiet stretches test it.
+constexpr std::size_t kPairsBeforeLast = 4;
 
 // vpternlog's table for a function of three operands (each bit of the result
 // is f of the same bits of a, b and c).
@@ -36,6 +38,14 @@ constexpr int kOr3 = Ternary([](int a, int b, int c) { return a | b | c; });
 
 TW_AVX512 __m512i Load64(Bytes p) {
   return _mm512_loadu_si512(reinterpret_cast<const void*>(p));
+}
+
+// A block read once and used in byte and in dword operations: held in one
+// register (the compiler would otherwise load it again for each use).
+TW_AVX512 __m512i LoadOnce64(Bytes p) {
+  __m512i v = Load64(p);
+  __asm__("" : "+v"(v));
+  return v;
 }
 
 TW_AVX512 std::uint64_t Zeros(__m512i v) {
@@ -75,42 +85,60 @@ TW_AVX512 Prepared Prepare(const ByteNeedle& needle, __m512i text) {
 }
 
 // Lanes that are zero where a position's tested bytes all agree with the
-// needle's, for the 64 positions from p.
-template <bool kFold>
+// needle's, for the 64 positions from p (b0: the bytes from p): the first two
+// bytes, and the last one too when kLast. Without folding, x keeps the second
+// bytes' disagreement and takes the first's; b0 stays intact for the zero
+// test.
+template <bool kFold, bool kLast>
 TW_AVX512 __m512i Disagreement(Bytes p, __m512i b0, const Prepared& n) {
   if (!kFold) {
-    const __m512i pair = _mm512_ternarylogic_epi32(
-        b0, n.first, _mm512_xor_si512(Load64(p + 1), n.second), kXorThenOr);
+    const __m512i x = _mm512_xor_si512(Load64(p + 1), n.second);
+    const __m512i pair = _mm512_ternarylogic_epi32(x, b0, n.first, kOrXor);
+    if (!kLast) return pair;
     return _mm512_ternarylogic_epi32(pair, n.last, Load64(p + n.lastOffset), kOrXor);
   }
   const __m512i x0 = _mm512_ternarylogic_epi32(b0, n.fold0, n.first, kFoldXor);
   const __m512i x1 = _mm512_ternarylogic_epi32(Load64(p + 1), n.fold1, n.second, kFoldXor);
+  if (!kLast) return _mm512_or_si512(x0, x1);
   const __m512i x2 = _mm512_ternarylogic_epi32(Load64(p + n.lastOffset), n.fold1, n.last, kFoldXor);
   return _mm512_ternarylogic_epi32(x0, x1, x2, kOr3);
 }
 
 // True when the 128 positions from p hold no candidate and no zero.
-template <bool kFold>
+template <bool kFold, bool kLast>
 TW_AVX512 bool QuietStretch(Bytes p, const Prepared& n) {
-  const __m512i a0 = Load64(p);
-  const __m512i c0 = Load64(p + kLane);
-  const __m512i stops = _mm512_min_epu8(_mm512_min_epu8(Disagreement<kFold>(p, a0, n), a0),
-                                        _mm512_min_epu8(Disagreement<kFold>(p + kLane, c0, n), c0));
+  const __m512i a0 = LoadOnce64(p);
+  const __m512i c0 = LoadOnce64(p + kLane);
+  const __m512i stops =
+      _mm512_min_epu8(_mm512_min_epu8(Disagreement<kFold, kLast>(p, a0, n), a0),
+                      _mm512_min_epu8(Disagreement<kFold, kLast>(p + kLane, c0, n), c0));
   return Zeros(stops) == 0;
 }
 
-// Candidates among the 64 positions of block: first and second bytes, and the
-// last byte where its block stays within the page.
+// Up to steps quiet stretches from p: where the first one that is not quiet
+// begins, or the end of the last.
+template <bool kFold, bool kLast>
+TW_AVX512 Bytes PassQuietStretches(Bytes p, std::size_t steps, const Prepared& n) {
+  do {
+    if (!QuietStretch<kFold, kLast>(p, n)) break;
+    p += 2 * kLane;
+  } while (--steps != 0);
+  return p;
+}
+
+// Candidates among the 64 positions of block: first and second bytes (pairs),
+// and the last byte where its block stays within the page.
 template <bool kFold>
-TW_AVX512 std::uint64_t BlockCandidates(Bytes block, __m512i b0, const Prepared& n) {
+TW_AVX512 std::uint64_t BlockCandidates(Bytes block, __m512i b0, const Prepared& n, bool last,
+                                        std::uint64_t& pairs) {
   const __m512i b1 = Load64(block + 1);
-  std::uint64_t match = _mm512_cmpeq_epi8_mask(kFold ? _mm512_or_si512(b0, n.fold0) : b0, n.first) &
-                        _mm512_cmpeq_epi8_mask(kFold ? _mm512_or_si512(b1, n.fold1) : b1, n.second);
-  if (BlockFitsInPage(block, n.lastOffset + kLane)) {
+  pairs = _mm512_cmpeq_epi8_mask(kFold ? _mm512_or_si512(b0, n.fold0) : b0, n.first) &
+          _mm512_cmpeq_epi8_mask(kFold ? _mm512_or_si512(b1, n.fold1) : b1, n.second);
+  if (last && BlockFitsInPage(block, n.lastOffset + kLane)) {
     const __m512i b2 = Load64(block + n.lastOffset);
-    match &= _mm512_cmpeq_epi8_mask(kFold ? _mm512_or_si512(b2, n.fold1) : b2, n.last);
+    return _mm512_mask_cmpeq_epi8_mask(pairs, kFold ? _mm512_or_si512(b2, n.fold1) : b2, n.last);
   }
-  return match;
+  return pairs;
 }
 
 // The pair test of one position, as the SSE2 kernel makes it next to a page
@@ -121,18 +149,24 @@ inline bool PairMatches(Bytes hay, std::size_t p, const ByteNeedle& needle) {
          (second | needle.restFold) == (needle.text[1] | needle.restFold);
 }
 
-// VerifyAt's verdict on the candidate q. Needles of up to 64 bytes whose span
-// lies before the haystack's limit and within the page take one compare: the
-// first lane that differs or holds the haystack's zero decides, as VerifyAt's
-// byte order would.
-TW_AVX512 Verdict Verify(Bytes hay, std::size_t q, std::size_t end, const ByteNeedle& needle,
-                         const Prepared& n) {
+// VerifyAt's verdict on the candidate q of a needle of up to 64 bytes, from
+// one compare: the first lane that differs or holds the haystack's zero
+// decides, as VerifyAt's byte order would, and a span cut short by the
+// haystack's limit ends the haystack. The lanes are read with a mask: those in
+// the page of q, and those beyond it only when the text goes on into the next
+// page.
+TW_AVX512 Verdict VerifyShort(Bytes hay, std::size_t q, std::size_t end, const ByteNeedle& needle,
+                              const Prepared& n) {
   const std::size_t length = needle.length;
-  if (length > kLane || q + length > end || !BlockFitsInPage(hay + q, length)) {
-    return VerifyAt(hay, q, end, needle);
+  const std::size_t lanes = end - q < length ? end - q : length;
+  const std::uint64_t span = SpanMask(lanes);
+  const std::size_t inPage =
+      kPageSize - (reinterpret_cast<std::uintptr_t>(hay + q) & (kPageSize - 1));
+  const std::uint64_t pagePart = SpanMask(inPage);
+  __m512i h = _mm512_maskz_loadu_epi8(span & pagePart, hay + q);
+  if ((span & ~pagePart) != 0 && (Zeros(h) & span & pagePart) == 0) {
+    h = _mm512_maskz_loadu_epi8(span, hay + q);
   }
-  const std::uint64_t span = SpanMask(length);
-  const __m512i h = _mm512_maskz_loadu_epi8(span, hay + q);
   const std::uint64_t differ =
       _mm512_mask_cmpneq_epi8_mask(span, _mm512_or_si512(h, n.foldLanes), n.text);
   const std::uint64_t zeros = _mm512_mask_testn_epi8_mask(span, h, h);
@@ -140,6 +174,7 @@ TW_AVX512 Verdict Verify(Bytes hay, std::size_t q, std::size_t end, const ByteNe
   if (events != 0) {
     return (zeros & events & (0 - events)) != 0 ? Verdict::HaystackEnds : Verdict::Mismatch;
   }
+  if (lanes < length) return Verdict::HaystackEnds;
   if (needle.wholeWord && needle.text[0] > 32) {
     const std::size_t after = q + length;
     if ((after < end && hay[after] > 64) || (q > 0 && hay[q - 1] > 64)) return Verdict::Mismatch;
@@ -147,72 +182,94 @@ TW_AVX512 Verdict Verify(Bytes hay, std::size_t q, std::size_t end, const ByteNe
   return Verdict::Match;
 }
 
-// The walk of FindForwardAvx512 (same rules as FindForwardAvx2): 128 positions
-// per step while no candidate or zero shows and the bytes tested lie within
-// the page; otherwise blocks of 64 positions, the block ending at the page's
-// end when fewer positions remain in it, with the positions before p masked
-// off. A candidate whose span holds the haystack's end ends the search.
-template <bool kFold>
+template <bool kShort>
+TW_AVX512 Verdict Verify(Bytes hay, std::size_t q, std::size_t end, const ByteNeedle& needle,
+                         const Prepared& n) {
+  return kShort ? VerifyShort(hay, q, end, needle, n) : VerifyAt(hay, q, end, needle);
+}
+
+// The walk of FindForwardAvx512 (same rules as FindForwardAvx2). Blocks of 64
+// positions, each read from its 64-byte aligned start with the positions
+// before p masked off (next to the end of a page: the block that ends there,
+// the page's last position alone), tested on three bytes (the first block on
+// two: a short haystack's search need not wait for the needle's length before
+// its first compare); after each block,
+// 128 positions per step while no pair (or, once kPairsBeforeLast blocks have
+// shown pairs that the last byte rejects, no three-byte candidate) and no zero
+// shows and the bytes tested lie within the page. The stretches test fewer
+// bytes as long as that costs nothing: each test of a byte reads a block that
+// crosses a cache line.
+// A candidate whose span holds the haystack's end ends the search. Needles of
+// up to 64 bytes (kShort) are verified here: the walk calls nothing and keeps
+// its vectors in registers.
+template <bool kFold, bool kShort>
 TW_AVX512 std::ptrdiff_t Walk(Bytes hay, std::size_t from, std::size_t end,
                               const ByteNeedle& needle, const Prepared& n) {
   if (end < 2) return kNotFound;
   const std::size_t lastPair = end - 1;  // candidates start before this index
+  std::size_t pairsOnly = 0;             // blocks whose pairs all failed the last byte
   std::size_t p = from;
   for (;;) {
     if (p >= lastPair) return kNotFound;
-    Bytes block = hay + p;
-    if (BlockFitsInPage(block, n.lastOffset + 2 * kLane) && QuietStretch<kFold>(block, n)) {
-      p += 2 * kLane;
-      continue;
-    }
-    std::size_t back = 0;  // positions of the block before p
-    std::uint64_t fromP = ~std::uint64_t{0};
-    const std::size_t room =
-        kPageSize - (reinterpret_cast<std::uintptr_t>(block) & (kPageSize - 1));
+    const std::uintptr_t at = reinterpret_cast<std::uintptr_t>(hay + p);
+    const std::size_t room = kPageSize - (at & (kPageSize - 1));
     if (room == 1) {
       // The page's last position: its pair crosses the boundary.
       if (hay[p] == 0) return kNotFound;
       if (PairMatches(hay, p, needle)) {
-        const Verdict verdict = VerifyAt(hay, p, end, needle);
+        const Verdict verdict = Verify<kShort>(hay, p, end, needle, n);
         if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(p);
         if (verdict == Verdict::HaystackEnds) return kNotFound;
       }
       ++p;
       continue;
     }
-    if (room < kLane + 1) {
-      back = kLane + 1 - room;
-      block = reinterpret_cast<Bytes>(reinterpret_cast<std::uintptr_t>(block) - back);
-      fromP = ~std::uint64_t{0} << back;
-    }
+    // Positions of the block before p (bytes of the same page).
+    const std::size_t back = room < kLane + 1 ? kLane + 1 - room : at & (kLane - 1);
+    const Bytes block = reinterpret_cast<Bytes>(at - back);
+    const std::uint64_t fromP = ~std::uint64_t{0} << back;
     // Unsigned arithmetic: base may lie before the haystack's first byte.
     const std::size_t base = p - back;
-    const __m512i b0 = Load64(block);
+    const __m512i b0 = LoadOnce64(block);
     const std::uint64_t zeros0 = Zeros(b0) & fromP;
-    std::uint64_t candidates = BlockCandidates<kFold>(block, b0, n) & fromP;
+    std::uint64_t pairs;
+    std::uint64_t candidates = BlockCandidates<kFold>(block, b0, n, p != from, pairs) & fromP;
+    if ((pairs & fromP) != 0 && candidates == 0) ++pairsOnly;
     if (zeros0 != 0) candidates &= (zeros0 - 1) & ~zeros0;
     // Positions from lastPair on are no candidates (lastPair may be near the
     // top of the address range: compared with p, not with base).
     const std::size_t remaining = lastPair - p;
-    const bool lastBlock = zeros0 != 0 || remaining <= kLane - back;
     if (remaining < kLane - back) candidates &= SpanMask(remaining + back);
     while (candidates != 0) {
       const std::size_t q = base + static_cast<std::size_t>(__builtin_ctzll(candidates));
-      const Verdict verdict = Verify(hay, q, end, needle, n);
+      const Verdict verdict = Verify<kShort>(hay, q, end, needle, n);
       if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(q);
       if (verdict == Verdict::HaystackEnds) return kNotFound;
       candidates &= candidates - 1;
     }
-    if (lastBlock) return kNotFound;
+    if (zeros0 != 0 || remaining <= kLane - back) return kNotFound;
     p = base + kLane;
+    // The quiet stretches that follow, within the page and before lastPair.
+    const std::size_t roomAfter =
+        kPageSize - (reinterpret_cast<std::uintptr_t>(hay + p) & (kPageSize - 1));
+    if (p < lastPair && roomAfter >= n.lastOffset + 2 * kLane) {
+      std::size_t steps = (roomAfter - n.lastOffset - 2 * kLane) / (2 * kLane) + 1;
+      const std::size_t before = (lastPair - p - 1) / (2 * kLane) + 1;
+      if (steps > before) steps = before;
+      const Bytes stretch = pairsOnly < kPairsBeforeLast
+                                ? PassQuietStretches<kFold, false>(hay + p, steps, n)
+                                : PassQuietStretches<kFold, true>(hay + p, steps, n);
+      p = static_cast<std::size_t>(stretch - hay);
+    }
   }
 }
 
+template <bool kShort>
 TW_AVX512 std::ptrdiff_t WalkEither(Bytes hay, std::size_t from, std::size_t end,
                                     const ByteNeedle& needle, __m512i text) {
   const Prepared n = Prepare(needle, text);
-  return (needle.firstFold | needle.restFold) != 0 ? Walk<true>(hay, from, end, needle, n)
-                                                   : Walk<false>(hay, from, end, needle, n);
+  return (needle.firstFold | needle.restFold) != 0 ? Walk<true, kShort>(hay, from, end, needle, n)
+                                                   : Walk<false, kShort>(hay, from, end, needle, n);
 }
 
 }  // namespace
@@ -221,10 +278,11 @@ __attribute__((target("avx512f,avx512bw,avx512vl,bmi,bmi2"), no_sanitize("addres
 FindForwardAvx512(Bytes hay, std::size_t from, std::size_t end, const ByteNeedle& needle) {
   // The needle's bytes (all before its end) by a masked load: no lane beyond
   // them is read.
-  const __m512i text = needle.length <= kLane
-                           ? _mm512_maskz_loadu_epi8(SpanMask(needle.length), needle.text)
-                           : _mm512_setzero_si512();
-  return WalkEither(hay, from, end, needle, text);
+  if (needle.length > kLane) {
+    return WalkEither<false>(hay, from, end, needle, _mm512_setzero_si512());
+  }
+  return WalkEither<true>(hay, from, end, needle,
+                          _mm512_maskz_loadu_epi8(SpanMask(needle.length), needle.text));
 }
 
 // The needle's length from the block that holds its first byte: 64 bytes from
@@ -248,8 +306,8 @@ FindPlainAvx512(Bytes hay, Bytes needleText, std::uint32_t mode) {
   const ByteNeedle needle = {needleText, length, static_cast<unsigned char>(foldFirst ? 32 : 0),
                              static_cast<unsigned char>(foldAll ? 32 : 0),
                              (mode & kFindWholeWord) != 0};
-  return WalkEither(hay, 0, ~std::size_t{0}, needle,
-                    _mm512_maskz_loadu_epi8(SpanMask(length), needleText));
+  return WalkEither<true>(hay, 0, ~std::size_t{0}, needle,
+                          _mm512_maskz_loadu_epi8(SpanMask(length), needleText));
 }
 
 #undef TW_AVX512
