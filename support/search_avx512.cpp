@@ -31,7 +31,6 @@ template <typename F>
 constexpr int Ternary(F f) {
   return f(0xF0, 0xCC, 0xAA) & 0xFF;
 }
-constexpr int kXorThenOr = Ternary([](int a, int b, int c) { return (a ^ b) | c; });
 constexpr int kOrXor = Ternary([](int a, int b, int c) { return a | (b ^ c); });
 constexpr int kFoldXor = Ternary([](int a, int b, int c) { return (a | b) ^ c; });
 constexpr int kOr3 = Ternary([](int a, int b, int c) { return a | b | c; });
