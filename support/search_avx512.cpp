@@ -114,6 +114,14 @@ TW_AVX512 bool QuietStretch(Bytes p, const Prepared& n) {
   return Zeros(stops) == 0;
 }
 
+// True when the 64 positions from p hold no candidate and no zero.
+template <bool kFold, bool kLast>
+TW_AVX512 bool QuietBlock(Bytes p, const Prepared& n) {
+  const __m512i a0 = LoadOnce64(p);
+  const __m512i stops = _mm512_min_epu8(Disagreement<kFold, kLast>(p, a0, n), a0);
+  return Zeros(stops) == 0;
+}
+
 // Up to steps quiet stretches from p: where the first one that is not quiet
 // begins, or the end of the last.
 template <bool kFold, bool kLast>
@@ -122,6 +130,9 @@ TW_AVX512 Bytes PassQuietStretches(Bytes p, std::size_t steps, const Prepared& n
     if (!QuietStretch<kFold, kLast>(p, n)) break;
     p += 2 * kLane;
   } while (--steps != 0);
+  // One more block when it is quiet (the page's last stretch, or the first
+  // half of the stretch that was not).
+  if (BlockFitsInPage(p, n.lastOffset + kLane) && QuietBlock<kFold, kLast>(p, n)) p += kLane;
   return p;
 }
 
