@@ -187,19 +187,35 @@ __attribute__((no_sanitize("address"))) std::ptrdiff_t FindForwardSse2(Bytes hay
 // The dispatch place of the forward search.
 std::ptrdiff_t FindForward(Bytes hay, std::size_t from, std::size_t end, const ByteNeedle& needle) {
 #if defined(__x86_64__)
-  if (UseAvx2Kernels()) return search_kernels::FindForwardAvx2(hay, from, end, needle);
+  const std::int32_t set = ActiveKernelNumber();
+  if (set == static_cast<std::int32_t>(KernelSet::kAvx512)) {
+    return search_kernels::FindForwardAvx512(hay, from, end, needle);
+  }
+  if (set == static_cast<std::int32_t>(KernelSet::kAvx2)) {
+    return search_kernels::FindForwardAvx2(hay, from, end, needle);
+  }
 #endif
   return FindForwardSse2(hay, from, end, needle);
 }
 
 // Backward search: candidate pairs from index last down to the first byte.
-std::ptrdiff_t FindBackward(Bytes hay, std::ptrdiff_t last, std::size_t end,
-                            const ByteNeedle& needle) {
+std::ptrdiff_t FindBackwardSse2(Bytes hay, std::ptrdiff_t last, std::size_t end,
+                                const ByteNeedle& needle) {
   for (std::ptrdiff_t p = last; p >= 0; --p) {
     const std::size_t q = static_cast<std::size_t>(p);
     if (PairMatches(hay, q, needle) && VerifyAt(hay, q, end, needle) == Verdict::Match) return p;
   }
   return kNotFound;
+}
+
+// The dispatch place of the backward search (the AVX2 kernel under the
+// AVX-512 set too).
+std::ptrdiff_t FindBackward(Bytes hay, std::ptrdiff_t last, std::size_t end,
+                            const ByteNeedle& needle) {
+#if defined(__x86_64__)
+  if (UseAvx2Kernels()) return search_kernels::FindBackwardAvx2(hay, last, end, needle);
+#endif
+  return FindBackwardSse2(hay, last, end, needle);
 }
 
 // The one-byte searches: exact, without folding or word test.
@@ -387,6 +403,19 @@ FindResult FindUtf16(std::int32_t start, Span<char16_t> hay, Span<char16_t> need
 
 FindResult TextFind(std::int32_t start, std::uintptr_t haystack, std::uintptr_t needle,
                     std::uint32_t mode) {
+#if defined(__x86_64__)
+  // The short way: two plain texts, a search from the start for the first
+  // match, the AVX-512 set.
+  if ((mode & ~std::uint32_t{kFindIgnoreCase | kFindFirstIgnoreCase | kFindWholeWord}) == 0 &&
+      (start == 1 || start < 0) && haystack > kNewestResult && needle > kNewestResult &&
+      UseAvx512Kernels()) {
+    const std::ptrdiff_t index = search_kernels::FindPlainAvx512(
+        reinterpret_cast<Bytes>(haystack), reinterpret_cast<Bytes>(needle), mode);
+    if (index != search_kernels::kNotPlain) {
+      return index < 0 ? NotFound() : Found(reinterpret_cast<Bytes>(haystack), 1, index);
+    }
+  }
+#endif
   if (mode & kFindUtf16) {
     Span<char16_t> hay, pattern;
     ResolveArguments(haystack, needle, hay, pattern);

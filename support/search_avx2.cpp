@@ -1,7 +1,7 @@
-// AVX2 kernels of forward text search and text comparison: the SSE2 kernels'
-// walks with 32-byte blocks; the search's filter also tests the last byte of
-// needles of 3 to 256 bytes, and needles of up to 32 bytes are checked in one
-// compare. Compiled for AVX2 by
+// AVX2 kernels of text search (forward and backward) and text comparison: the
+// SSE2 kernels' walks with 32-byte blocks; the search's filter also tests the
+// last byte of needles of 3 to 256 bytes (backward: of any length), and
+// needles of up to 32 bytes are checked in one compare. Compiled for AVX2 by
 // target attributes only; the functions keep their vectors in registers (Win64
 // does not align the stack for 32-byte spills).
 #include "support/search_kernels.h"
@@ -196,6 +196,57 @@ __attribute__((target("avx2"), no_sanitize("address"))) std::ptrdiff_t FindForwa
     if (lastBlock) return kNotFound;
     p = base + 32;
   }
+}
+
+// Blocks of 32 positions from last down, each ending at the highest position
+// not yet tested; positions are tested on the needle's first two bytes and
+// (needles of 3 bytes or more) its last byte. Only positions whose needle span
+// ends before length are tried, so every byte read lies within the text. The
+// block at the haystack's start, when the text reaches far enough, takes the
+// first positions; otherwise they go one by one.
+__attribute__((target("avx2"), no_sanitize("address"))) std::ptrdiff_t FindBackwardAvx2(
+    Bytes hay, std::ptrdiff_t last, std::size_t length, const ByteNeedle& needle) {
+  if (needle.length > length) return kNotFound;
+  const std::ptrdiff_t lastStart = static_cast<std::ptrdiff_t>(length - needle.length);
+  if (last > lastStart) last = lastStart;
+  const std::size_t lastOffset = needle.length >= 3 ? needle.length - 1 : 1;
+  const __m256i fold0 = _mm256_set1_epi8(static_cast<char>(needle.firstFold));
+  const __m256i fold1 = _mm256_set1_epi8(static_cast<char>(needle.restFold));
+  const __m256i foldLanes = _mm256_insert_epi8(fold1, static_cast<char>(needle.firstFold), 0);
+  const __m256i first = _mm256_set1_epi8(static_cast<char>(needle.text[0] | needle.firstFold));
+  const __m256i second = _mm256_set1_epi8(static_cast<char>(needle.text[1] | needle.restFold));
+  const __m256i lastByte =
+      _mm256_set1_epi8(static_cast<char>(needle.text[lastOffset] | needle.restFold));
+  // The start's block reads bytes 0 to lastOffset + 31.
+  const bool startBlock = length >= lastOffset + 32;
+  std::ptrdiff_t p = last;  // the highest position not yet tested
+  while (p >= 31 || (p >= 0 && startBlock)) {
+    const std::ptrdiff_t s = p >= 31 ? p - 31 : 0;
+    const Bytes block = hay + s;
+    const __m256i match = _mm256_and_si256(
+        _mm256_and_si256(_mm256_cmpeq_epi8(_mm256_or_si256(Load32(block), fold0), first),
+                         _mm256_cmpeq_epi8(_mm256_or_si256(Load32(block + 1), fold1), second)),
+        _mm256_cmpeq_epi8(_mm256_or_si256(Load32(block + lastOffset), fold1), lastByte));
+    unsigned candidates = Mask32(match);
+    const unsigned below = static_cast<unsigned>(p - s);  // positions s to p
+    if (below < 31) candidates &= (2u << below) - 1;
+    while (candidates != 0) {
+      const unsigned bit = 31u - static_cast<unsigned>(__builtin_clz(candidates));
+      const std::size_t q = static_cast<std::size_t>(s) + bit;
+      Verdict verdict;
+      if (!VerifyInOneBlock(hay, q, length, needle, foldLanes, verdict)) {
+        verdict = VerifyAt(hay, q, length, needle);
+      }
+      if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(q);
+      candidates &= ~(1u << bit);
+    }
+    p = s - 1;
+  }
+  for (; p >= 0; --p) {
+    const std::size_t q = static_cast<std::size_t>(p);
+    if (PairMatches(hay, q, needle) && VerifyAt(hay, q, length, needle) == Verdict::Match) return p;
+  }
+  return kNotFound;
 }
 
 // One block first (short texts end there), then four blocks at a time while

@@ -422,20 +422,26 @@ TEST_P(TextFindGuard, HaystacksEndingAtAnUnreadablePage) {
 
 // Haystacks of up to 400 bytes, many ending at an unreadable page, and needles
 // of 2 to 300 bytes cut from them (so that they are found, late or early) or
-// changed in one byte: every block size and filter of the kernels.
+// changed in one byte: every block size and filter of the kernels, forward
+// and backward.
 TEST_P(TextFindRandom, LongHaystacksAtPageEndsAgreeWithAPlainSearch) {
   std::mt19937 random(4096);
-  const std::uint32_t modes[] = {0, 1, 2, 4, 5, 32, 33};
+  const std::uint32_t modes[] = {0, 1, 2, 4, 5, 32, 33, 64, 65, 66, 68, 96, 97};
   tw_test::GuardedPage page;
   Reference reference;
-  for (int round = 0; round < 1500; ++round) {
+  for (int round = 0; round < 3000; ++round) {
     std::string hay(random() % 400, ' ');
     for (char& c : hay) c = "abAB "[random() % 5];
     std::string needle;
+    // Starts from the end, anywhere, or next to a copy of the needle (the
+    // copy lies just inside or just beyond where a backward search begins).
+    std::int32_t start = random() % 2 ? -1 : static_cast<std::int32_t>(random() % (hay.size() + 3));
     if (hay.size() >= 2) {
-      const std::size_t length = 2 + random() % std::min<std::size_t>(hay.size() - 1, 299);
+      const std::size_t length =
+          2 + random() % std::min<std::size_t>(hay.size() - 1, random() % 2 ? 299 : 6);
       const std::size_t at =
           random() % 2 ? hay.size() - length : random() % (hay.size() - length + 1);
+      if (random() % 3 == 0) start = static_cast<std::int32_t>(at + 1 + random() % 3);
       needle = hay.substr(at, length);
       char& changed = needle[random() % length];
       if (random() % 3 == 0 && changed != ' ') changed ^= 0x20;  // a letter's other case
@@ -444,9 +450,87 @@ TEST_P(TextFindRandom, LongHaystacksAtPageEndsAgreeWithAPlainSearch) {
     }
     const std::uint32_t mode = modes[random() % (sizeof modes / sizeof modes[0])];
     const char* text = round % 2 ? page.TextAtEnd(hay.data(), hay.size()) : hay.c_str();
-    const std::int32_t expected = reference.Find(-1, hay, needle, mode);
-    ASSERT_EQ(TextFind(-1, text, needle.c_str(), mode).position, expected)
-        << "haystack '" << hay << "' needle '" << needle << "' mode " << mode;
+    const std::int32_t expected = reference.Find(start, hay, needle, mode);
+    ASSERT_EQ(TextFind(start, text, needle.c_str(), mode).position, expected)
+        << "haystack '" << hay << "' needle '" << needle << "' start " << start << " mode " << mode;
+  }
+}
+
+// The ways into the kernels: plain searches from the start (the short way)
+// and searches from other starts, resumed ones and views with a length;
+// haystacks of lengths around the block sizes whose zero lies 0 to 70 bytes
+// before an unreadable page (bytes that would match follow it) or at any
+// offset from a 64-byte boundary; needles of lengths around the one-compare
+// and filter limits, some at a page end themselves; every byte mode, forward
+// and backward.
+TEST_P(TextFindRandom, EntryPathsAgreeWithAPlainSearch) {
+  std::mt19937 random(6464);
+  const std::size_t hayLengths[] = {0,  1,   2,   3,   15,  16,  17,  31,  32,  33,  63,  64,  65,
+                                    66, 127, 128, 129, 130, 191, 192, 193, 255, 256, 257, 320, 700};
+  const std::size_t needleLengths[] = {2,  3,  4,  5,  8,   16,  31,  32,  33,  34, 62,
+                                       63, 64, 65, 66, 127, 128, 129, 255, 256, 257};
+  const std::uint32_t modes[] = {0, 0, 0, 0, 1, 2, 4, 5, 6, 32, 33, 64, 65, 66, 68, 96, 97, 100};
+  tw_test::GuardedPage hayPage;
+  tw_test::GuardedPage needlePage;
+  alignas(64) static char area[64 + 800 + 8 + 64];
+  Reference reference;
+  TextFind(1, "x", "x", 0);
+  reference.last = 1;
+  for (int round = 0; round < 4000; ++round) {
+    const std::size_t length =
+        random() % 4 != 0 ? hayLengths[random() % (sizeof hayLengths / sizeof hayLengths[0])]
+                          : random() % 800;
+    std::string hay(length, ' ');
+    for (char& c : hay) c = "abbaA "[random() % 6];
+    const std::size_t needleLength =
+        needleLengths[random() % (sizeof needleLengths / sizeof needleLengths[0])];
+    std::string needle;
+    std::int32_t start = static_cast<std::int32_t>(random() % (length + 4)) - 1;
+    if (random() % 4 == 0) start = 1;  // the short way in
+    if (needleLength <= length && random() % 4 != 0) {
+      const std::size_t at =
+          random() % 2 ? length - needleLength : random() % (length - needleLength + 1);
+      // Next to the copy: just inside or just beyond where a backward search begins.
+      if (random() % 4 == 0) start = static_cast<std::int32_t>(at + 1 + random() % 3);
+      needle = hay.substr(at, needleLength);
+      char& changed = needle[random() % needleLength];
+      if (random() % 3 == 0 && changed != ' ') changed ^= 0x20;  // a letter's other case
+    } else {
+      needle.assign(needleLength, ' ');
+      for (char& c : needle) c = "abbaA "[random() % 6];
+    }
+    const std::uint32_t mode = modes[random() % (sizeof modes / sizeof modes[0])];
+    // After the haystack's zero: copies of the needle, which no search may find.
+    std::string after;
+    while (after.size() < 80) after += needle;
+    const char* text;
+    const bool atPageEnd = random() % 2 != 0;
+    if (atPageEnd) {
+      const std::size_t gap = random() % 71;
+      const std::string placed = gap == 0 ? hay : hay + '\0' + after.substr(0, gap - 1);
+      text = hayPage.TextAtEnd(placed.data(), placed.size());
+    } else {
+      char* at = area + random() % 64;
+      std::memcpy(at, hay.c_str(), length + 1);
+      std::memcpy(at + length + 1, after.data(), 7);
+      text = at;
+    }
+    const char* needleText =
+        random() % 3 == 0 ? needlePage.TextAtEnd(needle.data(), needle.size()) : needle.c_str();
+    // Views: the haystack's length ends it (the bytes after it are readable).
+    const bool view = !atPageEnd && random() % 4 == 0;
+    const std::string longer = hay + "aabb";
+    for (int call = 0; call < 2; ++call) {
+      if (call > 0) start = 0;
+      const std::int32_t expected = reference.Find(start, hay, needle, mode);
+      const tw::FindResult got =
+          view ? tw::TextFindView(start, {longer.c_str(), static_cast<std::int32_t>(length)},
+                                  {needleText, static_cast<std::int32_t>(needle.size())}, mode)
+               : TextFind(start, text, needleText, mode);
+      ASSERT_EQ(got.position, expected)
+          << "haystack '" << hay << "' needle '" << needle << "' start " << start << " mode "
+          << mode << " view " << view << " call " << call;
+    }
   }
 }
 

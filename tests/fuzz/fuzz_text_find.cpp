@@ -1,14 +1,15 @@
 // Fuzz target of TextFind and TextFindView: haystack and needle from the
-// input at unreadable pages, every mode bit, starts before, inside and past
-// the text, then a few resumed searches (start 0). Byte searches are compared
-// with a plain search; UTF-16 searches without case folding with a plain
-// search over units.
+// input at unreadable pages, every mode bit, every kernel set, starts before,
+// inside and past the text, then a few resumed searches (start 0). Byte
+// searches are compared with a plain search; UTF-16 searches without case
+// folding with a plain search over units.
 #include <cstdint>
 #include <string>
 
 #include "fuzz_reference.h"
 #include "fuzz_support.h"
 #include "support/search.h"
+#include "trace/kernels.h"
 
 namespace {
 
@@ -119,7 +120,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   tw_fuzz::Prepare();
   if (setjmp(tw_fuzz::g_startOver) != 0) return tw_fuzz::AfterFatalError(0);
   tw_fuzz::Input in(data, size);
-  const std::uint32_t mode = in.Byte() & (1 | 2 | 4 | 32 | 64 | 128);
+  const std::uint8_t first = in.Byte();
+  const std::uint32_t mode = first & (1 | 2 | 4 | 32 | 64 | 128);
+  // Bits 3 and 4 choose the kernels: the processor's choice, SSE2, AVX2 or
+  // AVX-512 (a set this processor cannot run leaves the processor's choice).
+  static const tw::KernelSet sets[] = {tw::KernelSet::kSse2, tw::KernelSet::kAvx2,
+                                       tw::KernelSet::kAvx512};
+  const unsigned kernels = (first >> 3) & 3;
+  if (kernels == 0 || !tw::testing::UseKernels(sets[kernels - 1])) {
+    tw::testing::ChooseKernelsAgain();
+  }
   if ((mode & tw::kFindUtf16) != 0) {
     WideSearches(in, mode);
   } else {
