@@ -2,7 +2,8 @@
 // strstr, memmem, std::string_view::find and the Boyer-Moore-Horspool searcher
 // for exact search, strcasestr for case-insensitive search, a plain loop for
 // whole-word search, strcmp and strcasecmp for comparison. The needle stands at
-// the haystack's end, so every search scans the whole haystack.
+// the haystack's end, so every search scans the whole haystack; for the
+// backward search it stands at the start, beside std::string_view::rfind.
 #include <benchmark/benchmark.h>
 #include <strings.h>
 
@@ -90,6 +91,43 @@ void Find_horspool(benchmark::State& state) {
   });
 }
 
+// The same haystack with the needle moved to its start (and a space after it),
+// for the backward search.
+SearchData NeedleFirst(SearchData data) {
+  const std::size_t n = data.needle.size();
+  if (data.hay.size() <= n) return data;
+  std::rotate(data.hay.begin(), data.hay.end() - static_cast<std::ptrdiff_t>(n), data.hay.end());
+  data.hay[n] = ' ';
+  data.hay.back() = 'z';  // the byte before the old needle's place
+  return data;
+}
+
+template <typename Search>
+void RunBackward(benchmark::State& state, Search search) {
+  const SearchData data = NeedleFirst(MakeData(static_cast<std::size_t>(state.range(0)),
+                                               static_cast<std::size_t>(state.range(1)), false));
+  for (auto _ : state) {
+    const char* found = search(data);
+    benchmark::DoNotOptimize(found);
+    if (found != data.hay.data()) state.SkipWithError("needle not found at the start");
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
+                          static_cast<std::int64_t>(data.hay.size()));
+}
+
+void FindBackward_ours(benchmark::State& state) {
+  RunBackward(state, [](const SearchData& d) {
+    return static_cast<const char*>(
+        tw::TextFind(-1, d.hay.c_str(), d.needle.c_str(), tw::kFindBackward).address);
+  });
+}
+void FindBackward_string_view(benchmark::State& state) {
+  RunBackward(state, [](const SearchData& d) {
+    const std::size_t at = std::string_view(d.hay).rfind(d.needle);
+    return at == std::string_view::npos ? nullptr : d.hay.data() + at;
+  });
+}
+
 void FindCase_ours(benchmark::State& state) {
   RunSearch(state, true, [](const SearchData& d) {
     return static_cast<const char*>(
@@ -165,6 +203,8 @@ BENCHMARK(Find_strstr)->Apply(SearchArgs);
 BENCHMARK(Find_memmem)->Apply(SearchArgs);
 BENCHMARK(Find_string_view)->Apply(SearchArgs);
 BENCHMARK(Find_horspool)->Apply(SearchArgs);
+TW_BENCH_PER_KERNEL(FindBackward, FindBackward_ours, SearchArgs);
+BENCHMARK(FindBackward_string_view)->Apply(SearchArgs);
 TW_BENCH_PER_KERNEL(FindCase, FindCase_ours, SearchArgs);
 BENCHMARK(FindCase_strcasestr)->Apply(SearchArgs);
 TW_BENCH_PER_KERNEL(FindWord, FindWord_ours, SearchArgs);

@@ -86,6 +86,8 @@ FAMILY_NOTES = {
     "Find": "Exact TextFind; the needle stands at the haystack's end, so every search"
             " scans the whole haystack. Peers: strstr, memmem, std::string_view::find and"
             " the Boyer-Moore-Horspool searcher of the C++ library.",
+    "FindBackward": "Exact TextFind backward from the end, the needle at the haystack's"
+                    " start, beside std::string_view::rfind.",
     "FindCase": "TextFind mode 1 (ignoring case) beside strcasestr, needle at the end.",
     "FindWord": "TextFind for whole words beside a plain loop, needle at the end.",
     "Compare": "TextCompare of two equal texts (every byte compared) beside strcmp.",
