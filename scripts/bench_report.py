@@ -121,6 +121,19 @@ FAMILY_NOTES = {
 }
 
 
+# The order of the columns and tables: the benchmarks run in random order.
+KERNEL_ORDER = ["ours", "ours@sse2", "ours@avx2", "ours@avx512"]
+
+
+def family_order(family):
+    names = list(FAMILY_NOTES)
+    return (names.index(family) if family in names else len(names), family)
+
+
+def numeric(args):
+    return tuple(int(a) if a.isdigit() else 0 for a in args)
+
+
 def note_lines(family):
     note = FAMILY_NOTES.get(family)
     return [note, ""] if note else []
@@ -134,7 +147,8 @@ def split_kernels(by_args):
             if name not in names:
                 names.append(name)
     kernels = [name for name in names if name == "ours" or name.startswith("ours@")]
-    peers = [name for name in names if name not in kernels]
+    peers = sorted(name for name in names if name not in kernels)
+    kernels.sort(key=lambda name: KERNEL_ORDER.index(name) if name in KERNEL_ORDER else 99)
     return kernels, peers
 
 
@@ -185,7 +199,7 @@ def main(source, target):
             if "items_per_second" in bench:
                 name, *args = bench["name"].split("/")
                 family, _, implementation = name.partition("_")
-                label = bench.get("label") or "/".join(args)
+                label = (numeric(args), bench.get("label") or "/".join(args))
                 item_rates.setdefault(family, collections.OrderedDict()).setdefault(label, {})[
                     implementation] = bench["items_per_second"]
             continue
@@ -217,7 +231,9 @@ def main(source, target):
         " there). A ratio cell gives one ratio per kernel set, in the same order.",
         "",
     ]
-    for family, by_args in rates.items():
+    for family in sorted(rates, key=family_order):
+        by_args = collections.OrderedDict(sorted(rates[family].items(),
+                                                 key=lambda item: numeric(item[0])))
         kernels, peers = split_kernels(by_args)
         if not kernels:
             continue
@@ -245,14 +261,15 @@ def main(source, target):
         lines.append("Routines measured in items per second (numbers, or lines for the string sort)"
                      " give their rates per input set, in millions per second.")
         lines.append("")
-    for family, by_label in item_rates.items():
-        peers = [name for name in next(iter(by_label.values())) if name != "ours"]
+    for family in sorted(item_rates, key=family_order):
+        by_label = item_rates[family]
+        peers = sorted({name for by_impl in by_label.values() for name in by_impl} - {"ours"})
         lines.append(f"## {family}")
         lines.append("")
         header = ["inputs", "ours (M/s)"] + [f"vs {peer}" for peer in peers]
         lines.append("| " + " | ".join(header) + " |")
         lines.append("|" + "---|" * len(header))
-        for label, by_impl in by_label.items():
+        for (_, label), by_impl in sorted(by_label.items()):
             ours = by_impl.get("ours")
             if ours is None:
                 continue
