@@ -133,17 +133,8 @@ char* CopyEscaped(char* out, const char* from, const char* to) {
 }
 
 std::uint64_t MultiplyHigh(std::uint64_t a, std::uint64_t b) {
-#if defined(__SIZEOF_INT128__)
-  return static_cast<std::uint64_t>((static_cast<unsigned __int128>(a) * b) >> 64);
-#else
-  const std::uint64_t aLow = a & 0xFFFFFFFFu, aHigh = a >> 32;
-  const std::uint64_t bLow = b & 0xFFFFFFFFu, bHigh = b >> 32;
-  const std::uint64_t lowLow = aLow * bLow;
-  const std::uint64_t highLow = aHigh * bLow;
-  const std::uint64_t lowHigh = aLow * bHigh;
-  const std::uint64_t middle = (lowLow >> 32) + (highLow & 0xFFFFFFFFu) + (lowHigh & 0xFFFFFFFFu);
-  return aHigh * bHigh + (highLow >> 32) + (lowHigh >> 32) + (middle >> 32);
-#endif
+  std::uint64_t low;
+  return MultiplyFull(a, b, &low);
 }
 
 // floor(log10(value)) or one less, from the binary exponent alone (value

@@ -534,6 +534,24 @@ TEST_P(TextFindRandom, EntryPathsAgreeWithAPlainSearch) {
   }
 }
 
+// TextCompare's answer for a and b by a byte-by-byte walk: the position of
+// the first difference (or of the shorter text's end) and the difference of
+// the bytes there, mode 1 comparing bytes with bit 5 set.
+struct ReferenceComparison {
+  std::size_t position;
+  int difference;
+};
+ReferenceComparison ReferenceCompare(const std::string& a, const std::string& b, int mode) {
+  const unsigned fold = mode != 0 ? 32 : 0;
+  std::size_t p = 0;
+  for (; p < a.size() && p < b.size(); ++p) {
+    if ((static_cast<unsigned char>(a[p]) | fold) != (static_cast<unsigned char>(b[p]) | fold))
+      break;
+  }
+  return {p, static_cast<int>(static_cast<unsigned char>(a.c_str()[p])) -
+                 static_cast<int>(static_cast<unsigned char>(b.c_str()[p]))};
+}
+
 // Random texts of up to 300 bytes at random alignments, some ending at an
 // unreadable page, against a byte-by-byte reference.
 TEST_P(TextCompare, AgreesWithAPlainComparison) {
@@ -546,14 +564,7 @@ TEST_P(TextCompare, AgreesWithAPlainComparison) {
     std::string b = a.substr(0, random() % (a.size() + 1));
     if (random() % 2) b += "qQz"[random() % 3];
     const std::int32_t mode = static_cast<std::int32_t>(random() % 2);
-    const unsigned fold = mode != 0 ? 32 : 0;
-    std::size_t p = 0;
-    for (; p < a.size() && p < b.size(); ++p) {
-      if ((static_cast<unsigned char>(a[p]) | fold) != (static_cast<unsigned char>(b[p]) | fold))
-        break;
-    }
-    const int expected = static_cast<int>(static_cast<unsigned char>(a.c_str()[p])) -
-                         static_cast<int>(static_cast<unsigned char>(b.c_str()[p]));
+    const auto [p, expected] = ReferenceCompare(a, b, mode);
     std::string storageA = std::string(random() % 32, '#') + a;
     std::string storageB = std::string(random() % 32, '#') + b;
     const char* x = round % 3 == 1 ? pageA.TextAtEnd(a.data(), a.size())
@@ -593,14 +604,7 @@ TEST_P(TextCompare, LongTextsAcrossPagesAgreeWithAPlainComparison) {
         break;
     }
     const std::int32_t mode = static_cast<std::int32_t>(random() % 2);
-    const unsigned fold = mode != 0 ? 32 : 0;
-    std::size_t p = 0;
-    for (; p < a.size() && p < b.size(); ++p) {
-      if ((static_cast<unsigned char>(a[p]) | fold) != (static_cast<unsigned char>(b[p]) | fold))
-        break;
-    }
-    const int expected = static_cast<int>(static_cast<unsigned char>(a.c_str()[p])) -
-                         static_cast<int>(static_cast<unsigned char>(b.c_str()[p]));
+    const auto [p, expected] = ReferenceCompare(a, b, mode);
     // a anywhere in the first part of the storage, b at the guarded page's
     // end when it fits, else in the storage's last part.
     char* x = storage.data() + random() % (kPage + 1);
