@@ -8,8 +8,7 @@
 #include <cstring>
 
 #include "support/errors.h"
-#include "support/files_avx2.h"
-#include "support/files_avx512.h"
+#include "support/files_kernels.h"
 #include "support/temptext.h"
 #include "trace/kernels.h"
 

@@ -1,7 +1,7 @@
 // AVX2 kernel of the file comparison's chunk compare: four 32-byte groups per
 // step. Compiled for AVX2 by target attributes only; a leaf that keeps its
 // vectors in registers (Win64 does not align the stack for 32-byte spills).
-#include "support/files_avx2.h"
+#include "support/files_kernels.h"
 
 #if defined(__x86_64__)
 

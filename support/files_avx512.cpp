@@ -2,7 +2,7 @@
 // per step, tested at once on the OR of their differences. Compiled for
 // AVX-512 by target attributes only; a leaf that keeps its vectors in
 // registers (Win64 does not align the stack for 64-byte spills).
-#include "support/files_avx512.h"
+#include "support/files_kernels.h"
 
 #if defined(__x86_64__)
 
