@@ -156,6 +156,9 @@ bool NameIsUsable(const char* name) {
 // opened, or a device that waits for a line, would otherwise hold the open
 // forever.
 int OpenFlags(DWORD access, DWORD disposition) {
+  // An open for queries only (access 0) reads and writes nothing: O_PATH
+  // needs no permission on the file and never waits.
+  if (access == 0 && disposition == OPEN_EXISTING) return O_CLOEXEC | O_PATH;
   int flags = O_CLOEXEC | O_NONBLOCK;
   if (Wants(access, GENERIC_READ) && Wants(access, GENERIC_WRITE)) {
     flags |= O_RDWR;
@@ -505,7 +508,8 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
   struct stat info;
   if (fstat(fd, &info) != 0) return FailOpen(fd, ErrorOfName(errno, name));
   if (!OpensAsFile(info)) return FailOpen(fd, ERROR_ACCESS_DENIED);
-  if (!KeepsNonBlocking(info) && !ClearNonBlocking(fd)) {
+  const bool queryOnly = (OpenFlags(access, disposition) & O_PATH) != 0;
+  if (!queryOnly && !KeepsNonBlocking(info) && !ClearNonBlocking(fd)) {
     return FailOpen(fd, ErrorOfName(errno, name));
   }
   if (!existed && ShareConflict(info, access, share)) return FailOpen(fd, ERROR_SHARING_VIOLATION);
@@ -612,6 +616,150 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh) {
   if (sizeHigh != nullptr) *sizeHigh = static_cast<DWORD>(size.HighPart);
   SetLastError(ERROR_SUCCESS);
   return size.LowPart;
+}
+
+BOOL WINAPI CreatePipe(HANDLE* readPipe, HANDLE* writePipe, LPSECURITY_ATTRIBUTES, DWORD) {
+  int ends[2];
+  if (readPipe == nullptr || writePipe == nullptr || pipe2(ends, O_CLOEXEC) != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *readPipe = HandleFromFd(ends[0]);
+  *writePipe = HandleFromFd(ends[1]);
+  return TRUE;
+}
+
+DWORD WINAPI GetFileType(HANDLE file) {
+  const int fd = FdFromHandle(file);
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FILE_TYPE_UNKNOWN;
+  }
+  SetLastError(ERROR_SUCCESS);
+  if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) return FILE_TYPE_PIPE;
+  // A block device is a special file too: it is written in place, never
+  // replaced by a new file.
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return FILE_TYPE_CHAR;
+  return FILE_TYPE_DISK;
+}
+
+BOOL WINAPI SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount,
+                                    LPDWORD collectDataTimeout) {
+  const int fd = FdFromHandle(pipe);
+  const int flags = fd < 0 ? -1 : fcntl(fd, F_GETFL);
+  if (flags < 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (maxCollectionCount != nullptr || collectDataTimeout != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (mode == nullptr) return TRUE;
+  const int wanted = (*mode & PIPE_NOWAIT) != 0 ? flags | O_NONBLOCK : flags & ~O_NONBLOCK;
+  if (fcntl(fd, F_SETFL, wanted) != 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD) {
+  const int fd = FdFromHandle(file);
+  char link[32];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  char path[PATH_MAX];
+  const ssize_t length = fd < 0 ? -1 : readlink(link, path, sizeof path - 1);
+  if (length <= 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  const DWORD needed = static_cast<DWORD>(length);
+  if (buffer == nullptr || needed >= size) return needed + 1;
+  memcpy(buffer, path, needed);
+  buffer[needed] = '\0';
+  return needed;
+}
+
+UINT WINAPI GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer) {
+  if (folder == nullptr || prefix == nullptr || buffer == nullptr || unique != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  // Windows takes up to three characters of the prefix and four hex digits.
+  const size_t folderLength = strlen(folder);
+  const size_t prefixLength = strnlen(prefix, 3);
+  if (folderLength + prefixLength + 10 >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
+  const bool slash = folderLength > 0 && folder[folderLength - 1] == '/';
+  const UINT first = static_cast<UINT>((getpid() ^ time(nullptr)) & 0xFFFF);
+  for (UINT step = 0; step < 0x10000; ++step) {
+    const UINT number = ((first + step) & 0xFFFF) == 0 ? 1 : (first + step) & 0xFFFF;
+    snprintf(buffer, MAX_PATH, "%s%s%.*s%04X.tmp", folder, slash ? "" : "/",
+             static_cast<int>(prefixLength), prefix, number);
+    const int fd = open(buffer, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      return number;
+    }
+    if (errno != EEXIST) {
+      SetLastError(ErrorOfName(errno, buffer));
+      return 0;
+    }
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return 0;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+  if (!NameIsUsable(from) || !NameIsUsable(to)) return FALSE;
+  struct stat info;
+  if ((flags & MOVEFILE_REPLACE_EXISTING) == 0 && lstat(to, &info) == 0) {
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return FALSE;
+  }
+  if (rename(from, to) != 0) {
+    SetLastError(ErrorOfName(errno, from));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags, LPVOID,
+                         LPVOID) {
+  if (backup != nullptr || flags != 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!NameIsUsable(replaced) || !NameIsUsable(replacement)) return FALSE;
+  struct stat old;
+  if (stat(replaced, &old) != 0) {
+    SetLastError(ErrorOfName(errno, replaced));
+    return FALSE;
+  }
+  // The owner first: a change of owner may clear the set-id bits that the
+  // mode then puts back. Another owner is only for a process that may give it.
+  if (chown(replacement, old.st_uid, old.st_gid) != 0) {
+    const int ignored = chown(replacement, static_cast<uid_t>(-1), old.st_gid);
+    (void)ignored;
+  }
+  if (chmod(replacement, old.st_mode & 07777) != 0 || rename(replacement, replaced) != 0) {
+    SetLastError(ErrorOfName(errno, replacement));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR name) {
+  if (!NameIsUsable(name)) return FALSE;
+  if (unlink(name) != 0) {
+    SetLastError(ErrorOfName(errno, name));
+    return FALSE;
+  }
+  return TRUE;
 }
 
 BOOL WINAPI GetFileAttributesExA(LPCSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID information) {

@@ -99,6 +99,8 @@ constexpr DWORD HEAP_ZERO_MEMORY = 0x8;
 HANDLE WINAPI GetProcessHeap();
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID block);
+// The usable size of a live block; (SIZE_T)-1 for anything else.
+SIZE_T WINAPI HeapSize(HANDLE heap, DWORD flags, LPCVOID block);
 
 // The running program's file name (natively /proc/self/exe). Too small a
 // buffer gets the cut name, its size as the result and ERROR_INSUFFICIENT_BUFFER;
@@ -284,6 +286,52 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWOR
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
 BOOL WINAPI GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
 BOOL WINAPI GetFileAttributesExA(LPCSTR name, GET_FILEEX_INFO_LEVELS level, LPVOID information);
+
+// What a handle is: a file (FILE_TYPE_DISK, folders too), a character device
+// or terminal (FILE_TYPE_CHAR), a pipe, FIFO or socket (FILE_TYPE_PIPE).
+// CreateFileA with an access of 0 and OPEN_EXISTING opens a name only for
+// such queries: it never waits, also for a FIFO nobody writes.
+constexpr DWORD FILE_TYPE_UNKNOWN = 0;
+constexpr DWORD FILE_TYPE_DISK = 1;
+constexpr DWORD FILE_TYPE_CHAR = 2;
+constexpr DWORD FILE_TYPE_PIPE = 3;
+DWORD WINAPI GetFileType(HANDLE file);
+
+// An anonymous pipe: a handle to read from and one to write to (natively a
+// POSIX pipe, whose reads wait for data until the writing handle is closed).
+BOOL WINAPI CreatePipe(HANDLE* readPipe, HANDLE* writePipe, LPSECURITY_ATTRIBUTES attributes,
+                       DWORD size);
+
+// Natively a FIFO or device opened by name does not wait (see CreateFileA);
+// PIPE_WAIT makes its reads wait for data until the writers are gone and its
+// writes wait for room, PIPE_NOWAIT turns that off again. Only the mode is
+// supported (the other two arguments must be null).
+constexpr DWORD PIPE_WAIT = 0;
+constexpr DWORD PIPE_NOWAIT = 1;
+BOOL WINAPI SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount,
+                                    LPDWORD collectDataTimeout);
+
+// The path of the file a handle has open, symbolic links resolved (natively
+// from /proc/self/fd). Returns its length, or the size needed with its NUL
+// when the buffer is too small, or 0 on failure.
+constexpr DWORD FILE_NAME_NORMALIZED = 0;
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE file, LPSTR buffer, DWORD size, DWORD flags);
+
+// Creates a new empty file folder/<prefix (3 characters)><4 hex digits>.tmp
+// with a name no file had, writes its path into buffer (MAX_PATH bytes) and
+// returns the number in its name, or 0 on failure. unique must be 0.
+UINT WINAPI GetTempFileNameA(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR buffer);
+
+// Renames a file (MOVEFILE_REPLACE_EXISTING: over an existing one).
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+
+// Puts replacement in place of the existing file replaced, which keeps its
+// identity: natively the new file takes the old one's permission bits and
+// (where the process may) its owner and group. No backup; flags must be 0.
+BOOL WINAPI ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags,
+                         LPVOID exclude, LPVOID reserved);
+BOOL WINAPI DeleteFileA(LPCSTR name);
 
 // Looks for name and writes its full path into buffer. With a folder list
 // (semicolon-separated) only those folders are searched. Without one the

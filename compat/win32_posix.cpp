@@ -6,6 +6,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -208,6 +209,15 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
   }
   free(block);
   return TRUE;
+}
+
+SIZE_T WINAPI HeapSize(HANDLE heap, DWORD, LPCVOID block) {
+  void* live = const_cast<void*>(block);
+  if (heap != &g_processHeap || LiveBlocks().count(live) == 0) {
+    t_lastError = ERROR_INVALID_PARAMETER;
+    return static_cast<SIZE_T>(-1);
+  }
+  return malloc_usable_size(live);
 }
 
 // ---- Module file name ---------------------------------------------------------
