@@ -11,6 +11,7 @@
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/heap.h"
+#include "support/lifetimes.h"
 #include "support/strings.h"
 
 namespace tw {
@@ -29,6 +30,19 @@ ArrayTable g_arrays = {};
 ArrayLastAccess g_lastAccess = {};
 FieldRecord g_field = {};
 
+// Beside the field record: a number for the field it describes, raised by
+// every read of another field (each read's result carries it, so that an
+// assignment knows whether the record still describes its field); the field
+// number and shape of the last read; and whether that field lies beyond the
+// element's last one, so that an assignment can add the missing separators.
+struct FieldReads {
+  std::uint32_t serial;
+  bool missing;
+  int number;
+  std::int32_t shape;
+};
+FieldReads g_fieldReads = {};
+
 // The pool: TwHeapStrings entries, the stop word and zero words up to a
 // multiple of 32 bytes, so that the scan reads whole steps. The first zero at
 // or after the stop word means the pool is full.
@@ -38,7 +52,6 @@ constexpr int kPoolWords = (TwHeapStrings + 1 + kWordsPerStep - 1) / kWordsPerSt
 
 struct alignas(16) Pool {
   std::uintptr_t entries[kPoolWords];
-  std::uint32_t generation;
 };
 Pool g_pool = {};
 
@@ -79,14 +92,19 @@ bool HeaderFits(std::int64_t count) {
   return count >= 0 && bytes <= kLargestBlock;
 }
 
+// An owned element text can only have been viewed up to its NUL.
+void ReleaseOwnedText(const ArrayElementEntry& element) {
+  if (element.length <= 0) return;
+  HeapBlockRelease(reinterpret_cast<void*>(element.address),
+                   static_cast<std::size_t>(element.length) + 1);
+}
+
 void ReleaseStringArray(ArrayHeader* header) {
   const std::int32_t count = header->count;
   header->count = -1;
   if (header->textBlock != 0) HeapBlockRelease(TextBlockHeap(header->textBlock));
   ArrayElementEntry* elements = ArrayElements(header);
-  for (std::int32_t i = 0; i < count; ++i) {
-    if (elements[i].length > 0) HeapBlockRelease(reinterpret_cast<void*>(elements[i].address));
-  }
+  for (std::int32_t i = 0; i < count; ++i) ReleaseOwnedText(elements[i]);
   HeapBlockRelease(header);
 }
 
@@ -179,8 +197,20 @@ bool SelectCommaField(const char* text, const char* end, int fieldNumber, FieldS
 }
 
 // The element's field as a new temporary result, through the field record.
+// Results that viewed the previous field copy are forgotten before it is
+// overwritten.
 ElementText FieldResult(ArrayElementEntry* entry, const char* text, std::int32_t length,
                         std::int32_t shape, int fieldNumber) {
+  ForgetStorage(g_field.fieldText, sizeof g_field.fieldText);
+  // A new read of the field the record describes keeps its number: an
+  // assignment to the earlier read still goes to the same field.
+  const bool same = entry == g_field.elementEntry && text == g_field.elementText &&
+                    length == g_field.elementLength && fieldNumber == g_fieldReads.number &&
+                    shape == g_fieldReads.shape;
+  if (!same) ++g_fieldReads.serial;
+  g_fieldReads.number = fieldNumber;
+  g_fieldReads.shape = shape;
+  g_fieldReads.missing = false;
   g_field.elementEntry = entry;
   g_field.elementText = text;
   g_field.elementLength = length;
@@ -198,9 +228,37 @@ ElementText FieldResult(ArrayElementEntry* entry, const char* text, std::int32_t
     g_field.fieldStart = zero != nullptr ? zero : text + bytes;
     g_field.fieldLength = 0;
     resultText = g_emptyText;
+    g_fieldReads.missing = true;
   }
   g_field.fieldText[resultLength] = '\0';
   return {resultText, resultLength};
+}
+
+// The array family's watcher (support/lifetimes.h): a field record whose
+// element or element text goes no longer describes a field; a record array
+// whose pooled block goes (BlockRelease) is no longer in the table.
+void ForgetArrayStorage(std::uintptr_t from, std::uintptr_t to) {
+  const auto entry = reinterpret_cast<std::uintptr_t>(g_field.elementEntry);
+  const auto text = reinterpret_cast<std::uintptr_t>(g_field.elementText);
+  if ((entry >= from && entry < to) || (text >= from && text < to)) {
+    g_field.elementEntry = nullptr;
+  }
+  for (int n = 0; n < kArrayCount; ++n) {
+    if (!g_arrays.records[n]) continue;
+    const std::uintptr_t head = g_arrays.entries[n] - sizeof(RecordArrayHead);
+    if (head >= from && head < to) {
+      g_arrays.entries[n] = kArrayNeverCreated;
+      g_arrays.records[n] = false;
+    }
+  }
+}
+
+void EraseArraysAndPool();
+
+// The family holds storage from its first array or pooled block on.
+void WatchArrayStorage() {
+  WatchStorage(ForgetArrayStorage);
+  OnFatalReport(FatalStage::kAfterReport, EraseArraysAndPool);
 }
 
 ArrayHeader* ReplaceHeader(int number, ArrayHeader* header, std::int64_t keptElements,
@@ -237,6 +295,7 @@ int FirstFreeEntry() {
 }
 
 __attribute__((noinline)) void RegisterInPool(void* block) {
+  WatchArrayStorage();
   const int free = FirstFreeEntry();
   if (free >= TwHeapStrings) FatalError(kErrorTooManyStrings, nullptr);
   g_pool.entries[free] = reinterpret_cast<std::uintptr_t>(block);
@@ -262,6 +321,7 @@ ArrayHeader* ArrayCreate(int number, std::uint32_t highest, std::intptr_t caller
   RequireArrayNumber(number);
   const CountAndShape wanted = CountOfHighest(highest);
   if (!HeaderFits(wanted.count)) FatalError(kErrorCountTooHigh, nullptr);
+  WatchArrayStorage();
   EraseNumber(number, kArrayErased);
   ArrayHeader* header =
       static_cast<ArrayHeader*>(HeapBlockAllocate(HeaderBytes(wanted.count), HEAP_ZERO_MEMORY));
@@ -318,6 +378,7 @@ ElementText ArrayElement(int number, std::uint32_t index) {
   ResultSlotRecord* slot = ResultSlot(kSlotNext);
   FillResultSlot(slot, result.text, result.length);
   ResultOrigin(slot) = reinterpret_cast<std::uintptr_t>(entry);
+  if (fieldNumber >= 0) ResultFieldSerial(slot) = g_fieldReads.serial;
   return result;
 }
 
@@ -356,7 +417,28 @@ void ElementAssign(ArrayElementEntry* entry, const char* text, std::int32_t leng
 void ElementRelease(ArrayElementEntry* entry) {
   const ArrayElementEntry old = *entry;
   *entry = EmptyElement();
-  if (old.length > 0) HeapBlockRelease(reinterpret_cast<void*>(old.address));
+  ReleaseOwnedText(old);
+}
+
+std::uint32_t FieldReadSerial() {
+  return g_fieldReads.serial;
+}
+
+FieldGap TakeFieldGap() {
+  const FieldRecord& field = g_field;
+  if (!g_fieldReads.missing || field.elementEntry == nullptr) return {0, 0};
+  const char* text = field.elementText;
+  const char* end = field.fieldStart;  // the element's text up to its first zero byte
+  const char separator = g_fieldReads.shape == kShapeTabFields ? '\t' : ',';
+  // The fields the element has: the last one that SelectField finds.
+  int last = 0;
+  FieldSpan span;
+  while (last + 1 < g_fieldReads.number && SelectField(text, static_cast<std::int32_t>(end - text),
+                                                       g_fieldReads.shape, last + 1, &span)) {
+    ++last;
+  }
+  g_fieldReads.missing = false;
+  return {g_fieldReads.number - last, separator};
 }
 
 // ---- Insertion, deletion, exchange ----
@@ -417,6 +499,7 @@ void RecordArrayCreate(int number, std::int32_t recordSize, std::int32_t highest
   if (recordSize < 0 || count < 0 || bytes > kLargestBlock) {
     FatalError(kErrorCountTooHigh, nullptr);
   }
+  WatchArrayStorage();
   EraseNumber(number, kArrayNeverCreated);
   auto* head = static_cast<RecordArrayHead*>(
       BlockAllocate(static_cast<std::size_t>(bytes), HEAP_ZERO_MEMORY));
@@ -476,8 +559,7 @@ void RecordCopy(std::int32_t source, std::int32_t destination, int number) {
 
 // The scan may use any vector register: the caller's xmm0 and xmm1 are saved
 // first and loaded back last, around a call the compiler cannot see into.
-__attribute__((noinline, no_sanitize("address", "undefined"))) void* BlockRegister(
-    void* block) {
+__attribute__((noinline, no_sanitize("address", "undefined"))) void* BlockRegister(void* block) {
   __asm__ volatile(
       "movdqu %%xmm0, 0(%0)\n\t"
       "movdqu %%xmm1, 16(%0)" ::"r"(g_keptVectors.bytes)
@@ -498,7 +580,6 @@ void* BlockAllocate(std::size_t size, DWORD flags) {
 void BlockRelease(std::uintptr_t block) {
   if (block == 0) return;
   if (block == kEveryBlock) {
-    ++g_pool.generation;
     for (int i = 0; i < TwHeapStrings; ++i) {
       const std::uintptr_t entry = g_pool.entries[i];
       if (entry == 0) continue;
@@ -521,12 +602,18 @@ int PooledBlockCount() {
   return count;
 }
 
-std::uint32_t PoolGeneration() {
-  return g_pool.generation;
-}
-
 const std::uintptr_t* PoolEntries() {
   return g_pool.entries;
 }
+
+namespace {
+
+// What the fatal-error report leaves: no arrays, no pooled blocks.
+void EraseArraysAndPool() {
+  ArrayErase(kEveryArray);
+  BlockRelease(kEveryBlock);
+}
+
+}  // namespace
 
 }  // namespace tw

@@ -156,6 +156,24 @@ static_assert(sizeof(FieldRecord) == 20 + kFieldAreaSize, "five 32-bit words and
 #endif
 FieldRecord& ArrayFieldRecord();
 
+// A number for the field the field record describes, raised whenever a read
+// describes another field (another element, field number or element text).
+// The result of each field read carries it (ResultFieldSerial of
+// support/strings.h), so that an assignment can tell whether the field record
+// still describes its field.
+std::uint32_t FieldReadSerial();
+
+// When the last field read asked for a field beyond the element's last one:
+// the separators (a tab for a tab array, a comma otherwise) that an
+// assignment adds after the element's text before the new value, so that the
+// value becomes that field; separators is 0 otherwise. Taking the gap fills
+// it: the field exists from then on.
+struct FieldGap {
+  int separators;
+  char separator;
+};
+FieldGap TakeFieldGap();
+
 // Selects field number fieldNumber (0 for the first) of text[0, length) by the
 // rules of shape (kShapeTabFields, or below it for comma fields); the text
 // ends early at a zero byte. Returns false when the text ends before the
@@ -262,10 +280,6 @@ inline void BlockRelease(const void* block) {
 
 // Number of registered blocks.
 int PooledBlockCount();
-
-// Raised by one on every BlockRelease(kEveryBlock): a holder of pooled blocks
-// that sees it change knows that its blocks are gone.
-std::uint32_t PoolGeneration();
 
 // The pool entries (TwHeapStrings of them, then the stop word 0), for tests.
 const std::uintptr_t* PoolEntries();

@@ -10,6 +10,7 @@
 #include "support/errors.h"
 #include "support/files.h"
 #include "support/heap.h"
+#include "support/lifetimes.h"
 #include "support/startup.h"
 #include "support/temptext.h"
 #include "trace/text.h"
@@ -39,11 +40,13 @@ enum class Destination {
   Console,
 };
 
-// One item, as the length pass found it (the item length cache).
+// One item, as the length pass found it (the item length cache). A deferred
+// item keeps its slot: it is carried out from what the ring recorded, and
+// only while the ring still holds it.
 struct Piece {
-  const char* text;
+  const char* text;  // nullptr: the piece is gone (its storage went) and fills with zeros
   std::int32_t length;
-  const void* record;  // the deferred record of a 127 item, else nullptr
+  const ResultSlotRecord* deferred;  // the slot of a deferred result, else nullptr
 };
 
 struct AssembleSettings {
@@ -52,7 +55,13 @@ struct AssembleSettings {
   std::int32_t consoleRedraw;
 };
 
-Piece g_pieces[kAssembleMaxItems];
+// The pieces of the assembly in progress; count is 0 between calls.
+struct Assembly {
+  Piece pieces[kAssembleMaxItems];
+  int count;
+};
+
+Assembly g_assembly = {};
 AssembleSettings g_settings = {};
 
 Destination DestinationOf(std::uint32_t control) {
@@ -76,15 +85,26 @@ ResultSlotRecord* SlotBefore(int steps) {
   return ResultSlotAt((current - 1 - back + kResultSlotCount) % kResultSlotCount + 1);
 }
 
-// The deferred record a ring slot holds, or nullptr for a plain text.
-const void* DeferredRecordOf(const ResultSlotRecord* slot) {
-  return ResultDeferredRecord(slot);
+std::int32_t AbsoluteLength(std::int32_t length) {
+  return length < 0 ? -length : length;
 }
 
+// An item 127: the result's text, or its record for a deferred result (of
+// the result's recorded length).
 Piece PieceOfSlot(const ResultSlotRecord* slot) {
   if (slot == nullptr || slot->address == 0) return {g_emptyText, 0, nullptr};
-  const std::int32_t length = slot->length < 0 ? -slot->length : slot->length;
-  return {reinterpret_cast<const char*>(slot->address), length, DeferredRecordOf(slot)};
+  const char* text = reinterpret_cast<const char*>(slot->address);
+  const bool deferred = ResultDeferredRecord(slot) != nullptr;
+  return {text, AbsoluteLength(slot->length), deferred ? slot : nullptr};
+}
+
+// A result slot given by its code: a deferred one is produced into place
+// like an item 127, but with the length of the text it produces (a zero
+// buffer's record counts one byte more).
+Piece PieceOfSlotCode(const ResultSlotRecord* slot) {
+  Piece piece = PieceOfSlot(slot);
+  if (piece.deferred != nullptr) piece.length = ResultTextLength(slot);
+  return piece;
 }
 
 Piece PieceOfItem(StringArg item, std::uint32_t control) {
@@ -101,8 +121,11 @@ Piece PieceOfItem(StringArg item, std::uint32_t control) {
     }
     return piece;
   }
-  // Table codes: the predefined texts and result slots; codes with no entry
-  // (120 to 126 among them) are the empty text.
+  if (item >= kFirstResultCode && item < kFirstResultCode + kResultSlotCount) {
+    return PieceOfSlotCode(ResultSlotAt(static_cast<int>(item - kFirstResultCode) + 1));
+  }
+  // The predefined texts; codes with no entry (120 to 126 among them) are the
+  // empty text.
   const TextView view = ResolveString(item);
   piece.text = view.text;
   piece.length = view.length;
@@ -110,20 +133,23 @@ Piece PieceOfItem(StringArg item, std::uint32_t control) {
 }
 
 // The length pass: fills the cache in text order and returns T. The m items
-// that are 127 take the m newest results, oldest first.
+// that are 127 take the m newest results, oldest first. Nothing is written
+// anywhere: a deferred item stays a record until the copy pass.
 std::int64_t MeasurePieces(std::uint32_t control, const StringArg* items, int count,
                            int newestTaken) {
   std::int64_t total = 0;
   int taken = 0;
+  Piece* pieces = g_assembly.pieces;
   for (int i = 0; i < count; ++i) {
     if (items[i] == kNewestResult) {
-      g_pieces[i] = PieceOfSlot(SlotBefore(newestTaken - 1 - taken));
+      pieces[i] = PieceOfSlot(SlotBefore(newestTaken - 1 - taken));
       ++taken;
     } else {
-      g_pieces[i] = PieceOfItem(items[i], control);
+      pieces[i] = PieceOfItem(items[i], control);
     }
-    total += g_pieces[i].length;
+    total += pieces[i].length;
   }
+  g_assembly.count = count;
   return total;
 }
 
@@ -131,15 +157,32 @@ bool Overlaps(const char* text, std::int64_t length, const char* from, const cha
   return length > 0 && text < to && text + length > from;
 }
 
-// Whether the piece's bytes (for a deferred piece: where its record begins;
-// its recorded length is what it will produce, not the record's size) lie in
-// from..to.
-bool PieceOverlaps(const Piece& piece, const char* from, const char* to) {
-  if (piece.record != nullptr) {
-    const char* record = static_cast<const char*>(piece.record);
-    return record >= from && record < to;
+// Whether the piece reads any byte of from..to: its text, or for a deferred
+// piece its record and the texts the record was made from.
+bool PieceReads(const Piece& piece, const char* from, const char* to) {
+  if (piece.deferred != nullptr) return ResultReads(piece.deferred, from, to);
+  return piece.text != nullptr && Overlaps(piece.text, piece.length, from, to);
+}
+
+bool AnyPieceReads(const char* from, const char* to) {
+  for (int i = 0; i < g_assembly.count; ++i) {
+    if (PieceReads(g_assembly.pieces[i], from, to)) return true;
   }
-  return Overlaps(piece.text, piece.length, from, to);
+  return false;
+}
+
+// The assembly's watcher (support/lifetimes.h). The room is chosen so that
+// no write of the assembly lands under a piece; should storage under a plain
+// piece go all the same, the piece fills with zeros instead of reading it.
+// A deferred piece needs nothing here: the ring forgets its record.
+void ForgetPieces(std::uintptr_t from, std::uintptr_t to) {
+  for (int i = 0; i < g_assembly.count; ++i) {
+    Piece& piece = g_assembly.pieces[i];
+    if (piece.deferred == nullptr &&
+        PieceReads(piece, reinterpret_cast<const char*>(from), reinterpret_cast<const char*>(to))) {
+      piece.text = nullptr;
+    }
+  }
 }
 
 // Copies a short piece with at most two loads and two stores of one width
@@ -169,52 +212,28 @@ void CopyPiece(char* to, const char* from, std::size_t length) {
 
 // The copy pass: each piece at its place, a deferred one produced there (at
 // most its recorded length; a shorter product is padded with zero bytes so
-// that every piece fills exactly its length), then two zero bytes.
-void CopyPieces(char* room, int count, std::int64_t total) {
+// that every piece fills exactly its length), then three zero bytes: a
+// terminator for ANSI texts and a whole zero unit for UTF-16 ones, also after
+// an odd number of bytes.
+void CopyPieces(char* room, std::int64_t total) {
   char* at = room;
-  for (int i = 0; i < count; ++i) {
-    const Piece& piece = g_pieces[i];
+  for (int i = 0; i < g_assembly.count; ++i) {
+    const Piece& piece = g_assembly.pieces[i];
     const std::size_t length = static_cast<std::size_t>(piece.length);
-    if (piece.record != nullptr) {
-      char* end = DeferredMaterialiseWithin(piece.record, at, length);
-      if (end < at + length) std::memset(end, 0, static_cast<std::size_t>(at + length - end));
-    } else {
+    char* end = at + length;
+    if (piece.deferred != nullptr) {
+      end = MaterialiseResult(piece.deferred, at, length);
+    } else if (piece.text != nullptr) {
       CopyPiece(at, piece.text, length);
+    } else {
+      end = at;
     }
+    if (end < at + length) std::memset(end, 0, static_cast<std::size_t>(at + length - end));
     at += length;
   }
   room[total] = '\0';
   room[total + 1] = '\0';
-}
-
-// True when entry is an element of a string array that exists now.
-bool IsLiveElement(const ArrayElementEntry* entry) {
-  if (entry == nullptr) return false;
-  for (int number = 0; number < kArrayCount; ++number) {
-    ArrayHeader* header = ArrayHeaderOf(number);
-    if (header == nullptr || header->count <= 0) continue;
-    const ArrayElementEntry* first = ArrayElements(header);
-    if (entry >= first && entry < first + header->count) return true;
-  }
-  return false;
-}
-
-// Temporary results that view a text about to be released (an element's
-// old text) become the empty text, so that no later reader reaches the
-// released block.
-void ForgetResultsIn(const char* text, std::int64_t length) {
-  const std::uintptr_t from = reinterpret_cast<std::uintptr_t>(text);
-  const std::uintptr_t to = from + static_cast<std::uintptr_t>(length);
-  for (int n = 1; n <= kResultSlotCount; ++n) {
-    ResultSlotRecord* slot = ResultSlotAt(n);
-    if (slot->address >= from && slot->address <= to) FillResultSlot(slot, g_emptyText, 0);
-  }
-}
-
-void ReleaseElementText(const char* text, std::int32_t length) {
-  if (text == nullptr || length <= 0) return;
-  ForgetResultsIn(text, length);
-  HeapBlockRelease(text);
+  room[total + 2] = '\0';
 }
 
 char* NewElementText(std::int64_t length) {
@@ -222,42 +241,57 @@ char* NewElementText(std::int64_t length) {
   return static_cast<char*>(HeapBlockAllocate(static_cast<std::size_t>(length) + kSpareBytes, 0));
 }
 
+void ReleaseElementText(const char* text, std::int32_t length) {
+  if (text == nullptr || length <= 0) return;
+  HeapBlockRelease(text, static_cast<std::size_t>(length) + 1);
+}
+
 // Rebuilds the element of the field record around the new field value
-// (length bytes at value): the text before the field, the value, the text
-// after the field with its NUL.
+// (length bytes at value): the text before the field, the separators a field
+// beyond the element's last one needs, the value, the text after the field
+// with its NUL.
 void FieldWriteBack(const char* value, std::int64_t length) {
   FieldRecord& field = ArrayFieldRecord();
   ArrayElementEntry* entry = field.elementEntry;
+  const FieldGap gap = TakeFieldGap();
   const std::int64_t elementLength =
       field.elementLength < 0 ? -std::int64_t{field.elementLength} : field.elementLength;
   const std::int64_t before = field.fieldStart - field.elementText;
   const std::int64_t after = elementLength - before - field.fieldLength;
-  const std::int64_t newLength = length + elementLength - field.fieldLength;
+  const std::int64_t newLength = gap.separators + length + elementLength - field.fieldLength;
   if (newLength > kLongestText) FatalError(kErrorBuffer, nullptr);
   char* text = NewElementText(newLength);
   if (newLength > 0) {
-    std::memcpy(text, field.elementText, static_cast<std::size_t>(before));
-    std::memcpy(text + before, value, static_cast<std::size_t>(length));
-    std::memcpy(text + before + length, field.fieldStart + field.fieldLength,
-                static_cast<std::size_t>(after));
+    char* at = text;
+    std::memcpy(at, field.elementText, static_cast<std::size_t>(before));
+    at += before;
+    std::memset(at, gap.separator, static_cast<std::size_t>(gap.separators));
+    at += gap.separators;
+    std::memcpy(at, value, static_cast<std::size_t>(length));
+    std::memcpy(at + length, field.fieldStart + field.fieldLength, static_cast<std::size_t>(after));
     text[newLength] = '\0';
   }
-  ReleaseElementText(field.elementText, field.elementLength);
+  const char* oldText = field.elementText;
+  const std::int32_t oldLength = field.elementLength;
   entry->address = reinterpret_cast<std::uintptr_t>(text);
   entry->length = static_cast<std::int32_t>(newLength);
+  ReleaseElementText(oldText, oldLength);
+  field.elementEntry = entry;
   field.elementText = text;
   field.elementLength = entry->length;
-  field.fieldStart = text + before;
+  field.fieldStart = text + before + gap.separators;
   field.fieldLength = static_cast<std::int32_t>(length);
 }
 
-// The field record still describes what the element holds.
-bool FieldIsCurrent(const FieldRecord& field) {
+// The field record still describes the field the destination result read,
+// and the element still holds what it held then.
+bool FieldIsCurrent(const ResultSlotRecord* destination) {
+  const FieldRecord& field = ArrayFieldRecord();
   const ArrayElementEntry* entry = field.elementEntry;
-  if (!IsLiveElement(entry)) return false;
-  const std::uintptr_t text = reinterpret_cast<std::uintptr_t>(field.elementText);
+  if (entry == nullptr || ResultFieldSerial(destination) != FieldReadSerial()) return false;
   if (entry->length == 0) return field.elementLength == 0;
-  return entry->address == text && entry->length == field.elementLength;
+  return entry->address == reinterpret_cast<std::uintptr_t>(field.elementText) &&
+         entry->length == field.elementLength;
 }
 
 // A file write: the slot's handle, the byte-order mark when due, the bytes.
@@ -294,7 +328,7 @@ void PrintUtf8(const char* wideText) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, units, -1, nullptr, 0, nullptr, nullptr);
   if (size <= 0) return;
   if (size + 1 >= kUtf8ConsoleLimit) FatalError(kErrorBuffer, nullptr);
-  char* out = TempTextBegin();
+  char* out = TempTextScratch(static_cast<std::uint32_t>(size));
   WideCharToMultiByte(CP_UTF8, 0, units, -1, out, size, nullptr, nullptr);
   ConsolePrint(out);
 }
@@ -306,11 +340,53 @@ std::uintptr_t PrintToConsole(std::uint32_t control, const char* text) {
   return static_cast<std::uintptr_t>(static_cast<std::intptr_t>(WaitKey().code));
 }
 
+// The room of a field destination: the field copy itself, unless the value
+// does not fit there or a piece reads it; then a temporary block.
+char* FieldRoom(std::size_t roomSize, char** temporaryBlock) {
+  FieldRecord& field = ArrayFieldRecord();
+  char* const copy = field.fieldText;
+  if (roomSize <= sizeof field.fieldText && !AnyPieceReads(copy, copy + sizeof field.fieldText)) {
+    // Results that viewed the old field copy go with it.
+    ForgetStorage(copy, sizeof field.fieldText);
+    return copy;
+  }
+  *temporaryBlock = static_cast<char*>(HeapBlockAllocate(roomSize, 0));
+  return *temporaryBlock;
+}
+
+// The room of an output destination: at the free position of the temporary
+// text area, committed as the newest result, unless the area has not that
+// much room left before its last bytes or a piece reads where the room would
+// be (an old text or record the area has wrapped onto); then a temporary
+// block.
+char* AreaRoom(std::int64_t total, std::size_t roomSize, char** temporaryBlock) {
+  char* const begin = TempTextBegin();
+  const char* const roomEnd = begin + roomSize;
+  const bool fits = roomSize <= static_cast<std::size_t>(TempTextArea() + kTempTextAreaSize -
+                                                         kAreaEndReserve - begin);
+  if (fits && !AnyPieceReads(begin, roomEnd)) {
+    ResultSlotRecord* slot = TempTextEnd(roomEnd, kSlotNext).slot;
+    slot->length = static_cast<std::int32_t>(total);
+    return begin;
+  }
+  *temporaryBlock = static_cast<char*>(HeapBlockAllocate(roomSize, 0));
+  return *temporaryBlock;
+}
+
+// The element a destination result names: its origin, which the ring
+// forgets when the array's elements are released or moved.
+ArrayElementEntry* DestinationElement(const ResultSlotRecord* destination) {
+  const std::uintptr_t origin = destination != nullptr ? ResultOrigin(destination) : 0;
+  if (origin == 0) FatalError(kErrorArrayUndefined, nullptr);
+  return reinterpret_cast<ArrayElementEntry*>(origin);
+}
+
 }  // namespace
 
 std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, int count,
                                 std::uintptr_t oldBlock) {
   if (CurrentResultSlot() == 0) EnsureLibraryInit();
+  WatchStorage(ForgetPieces);
   const Destination destination = DestinationOf(control);
   const int limit =
       destination == Destination::NewBlock ? kAssembleMaxItemsWithOldBlock : kAssembleMaxItems;
@@ -319,74 +395,43 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
   // Lengths, and the destination result before the m newest results taken.
   int newestTaken = 0;
   for (int i = 0; i < count; ++i) newestTaken += items[i] == kNewestResult ? 1 : 0;
+  g_assembly.count = 0;
   const std::int64_t total = MeasurePieces(control, items, count, newestTaken);
   if (total > kLongestText) FatalError(kErrorBuffer, nullptr);
   const ResultSlotRecord* destinationResult = SlotBefore(newestTaken);
   const std::size_t roomSize = static_cast<std::size_t>(total) + kSpareBytes;
+  const bool toField = destination == Destination::Element && destinationResult != nullptr &&
+                       ResultFieldSerial(destinationResult) != 0;
 
-  // Room for the text.
+  // Room for the text, chosen so that nothing the assembly writes lands under
+  // a piece: every piece (and every record's sources) is read where it was
+  // measured.
   char* room = nullptr;
   char* temporaryBlock = nullptr;
   ArrayElementEntry* element = nullptr;
   const char* oldElementText = nullptr;
   std::int32_t oldElementLength = 0;
-  bool toField = false;
   if (destination == Destination::NewBlock) {
     room = static_cast<char*>(BlockAllocate(roomSize, 0));
+  } else if (toField) {
+    if (!FieldIsCurrent(destinationResult)) FatalError(kErrorArrayUndefined, nullptr);
+    room = FieldRoom(roomSize, &temporaryBlock);
   } else if (destination == Destination::Element) {
-    FieldRecord& field = ArrayFieldRecord();
-    const std::uintptr_t address = destinationResult != nullptr ? destinationResult->address : 0;
-    toField = address != 0 && address == reinterpret_cast<std::uintptr_t>(field.fieldText);
-    if (toField) {
-      if (!FieldIsCurrent(field)) FatalError(kErrorArrayUndefined, nullptr);
-      // A value longer than the field copy, or one whose pieces include the
-      // field copy itself, is assembled in a block of its own.
-      bool fits = roomSize <= sizeof field.fieldText;
-      for (int i = 0; fits && i < count; ++i) {
-        fits =
-            !PieceOverlaps(g_pieces[i], field.fieldText, field.fieldText + sizeof field.fieldText);
-      }
-      if (!fits) {
-        temporaryBlock = static_cast<char*>(HeapBlockAllocate(roomSize, 0));
-        room = temporaryBlock;
-      } else {
-        room = field.fieldText;
-      }
-    } else {
-      element = destinationResult != nullptr
-                    ? reinterpret_cast<ArrayElementEntry*>(ResultOrigin(destinationResult))
-                    : nullptr;
-      if (!IsLiveElement(element)) FatalError(kErrorArrayUndefined, nullptr);
-      if (element->length > 0) {
-        oldElementText = reinterpret_cast<const char*>(element->address);
-        oldElementLength = element->length;
-      }
-      char* text = NewElementText(total);
-      room = total == 0 ? nullptr : text;
-      element->address = reinterpret_cast<std::uintptr_t>(text);
-      element->length = static_cast<std::int32_t>(total);
+    element = DestinationElement(destinationResult);
+    if (element->length > 0) {
+      oldElementText = reinterpret_cast<const char*>(element->address);
+      oldElementLength = element->length;
     }
+    char* text = NewElementText(total);
+    room = total == 0 ? nullptr : text;
+    element->address = reinterpret_cast<std::uintptr_t>(text);
+    element->length = static_cast<std::int32_t>(total);
   } else {
-    char* const begin = TempTextBegin();
-    const char* const roomEnd = begin + roomSize;
-    bool fits = roomSize <= static_cast<std::size_t>(TempTextArea() + kTempTextAreaSize -
-                                                     kAreaEndReserve - begin);
-    // A piece lying where the room would be (an old text the area has wrapped
-    // onto) is read before it could be overwritten: use a block instead.
-    for (int i = 0; fits && i < count; ++i) {
-      if (PieceOverlaps(g_pieces[i], begin, roomEnd)) fits = false;
-    }
-    if (fits) {
-      ResultSlotRecord* slot = TempTextEnd(roomEnd, kSlotNext).slot;  // forgets records there
-      slot->length = static_cast<std::int32_t>(total);
-      room = begin;
-    } else {
-      temporaryBlock = static_cast<char*>(HeapBlockAllocate(roomSize, 0));
-      room = temporaryBlock;
-    }
+    room = AreaRoom(total, roomSize, &temporaryBlock);
   }
 
-  if (room != nullptr) CopyPieces(room, count, total);
+  if (room != nullptr) CopyPieces(room, total);
+  g_assembly.count = 0;
 
   // Delivery.
   std::uintptr_t result = reinterpret_cast<std::uintptr_t>(room);
@@ -399,6 +444,7 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
         FieldRecord& field = ArrayFieldRecord();
         FieldWriteBack(room, total);
         if (room != field.fieldText) {
+          ForgetStorage(field.fieldText, sizeof field.fieldText);
           const std::size_t kept = static_cast<std::size_t>(total) < sizeof field.fieldText - 1
                                        ? static_cast<std::size_t>(total)
                                        : sizeof field.fieldText - 1;
@@ -438,7 +484,7 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
       break;
   }
   if (temporaryBlock != nullptr) {
-    HeapBlockRelease(temporaryBlock);
+    HeapBlockRelease(temporaryBlock, roomSize);
     if (result == reinterpret_cast<std::uintptr_t>(temporaryBlock)) result = 0;
   }
   return result;

@@ -182,12 +182,11 @@ TempTextResult DeferredFileRead(const char* name) {
   if (length == 0) FatalError(kErrorOpenForRecall, name);
   const int count =
       kRecordWords + static_cast<int>((length + sizeof(DeferredWord)) / sizeof(DeferredWord));
+  // The record is written at the free position: its name field names the copy
+  // of the path inside it.
+  words[2] = reinterpret_cast<DeferredWord>(TempTextBegin() + kRecordWords * sizeof(DeferredWord));
   ResultSlotRecord* slot = DeferredCommit(words, count, size);
-  char* record = reinterpret_cast<char*>(slot->address);
-  const DeferredWord own =
-      reinterpret_cast<DeferredWord>(record + kRecordWords * sizeof(DeferredWord));
-  std::memcpy(record + 2 * sizeof(DeferredWord), &own, sizeof own);
-  return {record, slot};
+  return {reinterpret_cast<char*>(slot->address), slot};
 }
 
 namespace testing {

@@ -6,10 +6,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "support/arrays.h"
-#include "support/files.h"
-#include "support/search.h"
-#include "support/strings.h"
+#include "support/lifetimes.h"
 #include "trace/msgbox.h"
 #include "trace/text.h"
 
@@ -81,7 +78,7 @@ char* AppendText(char* at, const char* text, std::size_t limit) {
 // 127 characters of an insert can be shown, so no more are copied.
 char* ComposeMessage(const char* pattern, const char* insert) {
   char* at = g_fatal.message;
-  const char* mark = static_cast<const char*>(TextFind(1, pattern, "#", 0).address);
+  const char* mark = std::strchr(pattern, '#');
   if (mark == nullptr || IsBadStringPtrA(insert, kShownCharacters)) {
     return AppendText(at, pattern, sizeof g_fatal.message);
   }
@@ -98,18 +95,6 @@ char* AppendDebuggerHint(char* at) {
   return AppendText(at, hint, sizeof hint);
 }
 
-// File slot 10, the library's reading slot.
-void CloseReadSlot() {
-  FileClose(kDeferredReadSlot);
-}
-
-// Every string array and every pooled block are released before the process
-// ends (or a recovery point starts over with empty arrays).
-void EraseArraysAndPool() {
-  ArrayErase(kEveryArray);
-  BlockRelease(kEveryBlock);
-}
-
 // Writes the system's text for code into buffer (capacity bytes), or
 // "System error <code>" when the system has none.
 void SystemText(DWORD code, char* buffer, DWORD capacity) {
@@ -124,11 +109,10 @@ void SystemText(DWORD code, char* buffer, DWORD capacity) {
 }
 
 // The address as hexadecimal digits, all of them (8 on 32-bit, 16 on 64-bit).
-void AppendAddress(char* buffer, std::size_t capacity, std::uintptr_t address) {
-  for (int shift = static_cast<int>(sizeof address * 8) - 32; shift >= 0; shift -= 32) {
-    std::strncat(buffer, HexText(static_cast<std::uint32_t>(address >> shift), 4),
-                 capacity - 1 - std::strlen(buffer));
-  }
+void AppendAddress(char* buffer, std::size_t capacity, const void* address) {
+  char digits[2 * sizeof address + 1];
+  AddressDigits(address, digits);
+  std::strncat(buffer, digits, capacity - 1 - std::strlen(buffer));
 }
 
 // -(number), and 1 for error 0: a failure never ends with the code of success.
@@ -153,10 +137,12 @@ void FatalError(int number, const char* insert) {
   const char* pattern = kTemplates[number] != nullptr ? kTemplates[number] : g_fatal.messageBuffer;
   char* end = ComposeMessage(pattern, insert);
   AppendDebuggerHint(end);
-  CloseReadSlot();
+  TidyForFatalReport(FatalStage::kBeforeReport);
   if (std::strlen(g_fatal.message) > kShownCharacters) g_fatal.message[kShownCharacters] = '\0';
   ShowMessageBox(g_fatal.message, kFatalCaption, MB_OK);
-  EraseArraysAndPool();
+  // The arrays and the pooled blocks go (a recovery point starts again from
+  // empty arrays).
+  TidyForFatalReport(FatalStage::kAfterReport);
   if (g_fatal.debuggerHint == kHintWithQuestion &&
       ShowMessageBox("INT 3?", nullptr, MB_YESNO | MB_DEFBUTTON2) == IDYES) {
     BreakIfDebugged();
@@ -180,9 +166,11 @@ LONG WINAPI ExceptionReport(EXCEPTION_POINTERS* exception) {
   const EXCEPTION_RECORD* record = exception != nullptr ? exception->ExceptionRecord : nullptr;
   const DWORD code = record != nullptr ? record->ExceptionCode : 0;
   const void* address = record != nullptr ? record->ExceptionAddress : nullptr;
-  std::strncat(buffer, HexText(code, 4), capacity - 1 - std::strlen(buffer));
+  char codeDigits[9];
+  HexDigits(code, 8, codeDigits);
+  std::strncat(buffer, codeDigits, capacity - 1 - std::strlen(buffer));
   std::strncat(buffer, "\nEIP\t", capacity - 1 - std::strlen(buffer));
-  AppendAddress(buffer, capacity, reinterpret_cast<std::uintptr_t>(address));
+  AppendAddress(buffer, capacity, address);
   FatalError(kErrorException, nullptr);
 }
 

@@ -9,6 +9,7 @@
 
 #include "support/errors.h"
 #include "support/files_kernels.h"
+#include "support/lifetimes.h"
 #include "support/temptext.h"
 #include "trace/kernels.h"
 
@@ -148,7 +149,22 @@ void FileClose(int slot) {
   if (IsSlot(slot)) CloseOneSlot(slot);
 }
 
+namespace {
+
+// The library's reading slot: the fatal-error report closes it before it
+// shows its message.
+void CloseReadingSlot() {
+  FileClose(kDeferredReadSlot);
+}
+
+void NoteSlotUse(int slot) {
+  if (slot == kDeferredReadSlot) OnFatalReport(FatalStage::kBeforeReport, CloseReadingSlot);
+}
+
+}  // namespace
+
 HANDLE FileOpenRead(int slot, const char* name, std::uintptr_t search) {
+  NoteSlotUse(slot);
   if (!IsSlot(slot)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return Failed();
@@ -175,6 +191,7 @@ HANDLE FileOpenRead(int slot, const char* name, std::uintptr_t search) {
 }
 
 HANDLE FileOpenWrite(int slot, const char* name, int mode) {
+  NoteSlotUse(slot);
   if (!IsSlot(slot)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return Failed();
@@ -224,6 +241,7 @@ std::uint32_t FileSlotMode(int slot) {
 }
 
 void SetFileSlotHandle(int slot, HANDLE handle) {
+  NoteSlotUse(slot);
   if (IsSlot(slot)) g_files.handles[slot] = handle;
 }
 

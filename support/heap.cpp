@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "support/errors.h"
-#include "support/strings.h"
+#include "support/lifetimes.h"
 #include "trace/msgbox.h"
+#include "trace/text.h"
 
 namespace tw {
 
@@ -16,15 +17,6 @@ namespace {
 
 std::uint32_t g_allocations = 0;
 std::uint32_t g_releases = 0;
-
-// The block's address as hexadecimal digits, all of them.
-void AddressText(const void* block, char* out) {
-  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(block);
-  out[0] = '\0';
-  for (int shift = static_cast<int>(sizeof address * 8) - 32; shift >= 0; shift -= 32) {
-    std::strcat(out, HexText(static_cast<std::uint32_t>(address >> shift), 4));
-  }
-}
 
 }  // namespace
 
@@ -39,6 +31,15 @@ void* HeapBlockAllocate(std::size_t size, DWORD flags) {
 
 void HeapBlockRelease(const void* block) {
   if (block == nullptr || block == g_emptyText) return;
+  const HANDLE heap = GetProcessHeap();
+  const SIZE_T size = heap == nullptr ? 0 : HeapSize(heap, 0, block);
+  // A block the heap does not know has no size; the release below reports it.
+  HeapBlockRelease(block, size == static_cast<SIZE_T>(-1) ? 1 : size);
+}
+
+void HeapBlockRelease(const void* block, std::size_t bytes) {
+  if (block == nullptr || block == g_emptyText) return;
+  ForgetStorage(block, bytes);
   const char* text = static_cast<const char*>(block);
   const HANDLE heap = GetProcessHeap();
   if (heap == nullptr) FatalError(kErrorHeapFree, text);
@@ -46,7 +47,7 @@ void HeapBlockRelease(const void* block) {
   ++g_releases;
   if (released) return;
   char address[2 * sizeof(std::uintptr_t) + 1];
-  AddressText(block, address);
+  AddressDigits(block, address);
   switch (ShowMessageBox(address, "HeapFree error. INT3?", MB_YESNOCANCEL)) {
     case IDYES:
       BreakIfDebugged();

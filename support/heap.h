@@ -18,11 +18,17 @@ extern const char g_emptyText[4];
 // Never returns null: a failure raises fatal error 1 ("HeapAlloc").
 void* HeapBlockAllocate(std::size_t size, DWORD flags);
 
-// Gives a block back. Null and the shared empty text are ignored. A block the
-// heap refuses shows its address in the box "HeapFree error. INT3?": Yes stops
-// in an attached debugger (and else goes on as No), No goes on as if released,
+// Gives a block back. Null and the shared empty text are ignored. Everything
+// the library holds that points into the block (results, deferred records,
+// destinations; support/lifetimes.h) is forgotten first. A block the heap
+// refuses shows its address in the box "HeapFree error. INT3?": Yes stops in
+// an attached debugger (and else goes on as No), No goes on as if released,
 // Cancel raises fatal error 2 with the block's text.
 void HeapBlockRelease(const void* block);
+
+// The same for a block of which only the first bytes can have been viewed
+// (an element's text and its NUL): the heap is not asked for its size.
+void HeapBlockRelease(const void* block, std::size_t bytes);
 
 // Calls that reached the heap, successful or not.
 std::uint32_t HeapAllocationCount();

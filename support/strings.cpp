@@ -11,6 +11,7 @@
 #include "support/arrays.h"
 #include "support/errors.h"
 #include "support/heap.h"
+#include "support/lifetimes.h"
 #include "support/search.h"
 #include "support/startup.h"
 #include "trace/text.h"
@@ -23,15 +24,47 @@ constexpr int kPersistPlaces = 7;
 constexpr std::uint32_t kSubstituteLimit = 639900;  // bytes of the area a record may reach
 constexpr std::uint32_t kLongestTempText = kTempTextMaxBytes - 1;  // its NUL not counted
 
+// A range of storage [from, to) that a result reads; to == 0 when unused.
+struct Range {
+  std::uintptr_t from;
+  std::uintptr_t to;
+};
+
+// What the library recorded when it committed a deferred result: the
+// record's words as it wrote them, so that carrying it out never reads the
+// record's bytes back (only a substitution's match list stays in the area,
+// and each match is checked against the source before it is used).
+struct RecordCopy {
+  std::uint32_t bytes;  // the record's size in the area; 0: the slot holds a plain text
+  DeferredWord code;
+  // Substitution: replacement, pattern length, source, source end, replacement
+  // length. Case: source, length, flags. Zero buffer: size + 1. File read:
+  // name, size.
+  DeferredWord fields[5];
+  const char* matches;  // substitution: the first match word in the area
+  std::uint32_t matchCount;
+};
+
+// Up to three ranges per slot: the result's text (or its record's bytes) and
+// the texts a deferred record reads.
+constexpr int kRangesPerSlot = 3;
+
 struct ResultRing {
   ResultSlotRecord slots[kResultSlotCount + 1];  // 1 to 15; 0 unused
   std::uintptr_t origins[kResultSlotCount + 1];  // beside the slots of the same number
-  // The size in bytes of the deferred record the library committed in the
-  // slot of the same number; 0 when the slot holds a plain text.
-  std::uint32_t recordBytes[kResultSlotCount + 1];
-  // Bit n set exactly when recordBytes[n] is not 0, so that the check made
-  // for every new temporary text passes over a ring without records at once.
-  std::uint32_t recordSlots;
+  std::uint32_t fieldSerials[kResultSlotCount + 1];
+  RecordCopy records[kResultSlotCount + 1];
+  Range ranges[kResultSlotCount + 1][kRangesPerSlot];
+  // Bit n: slot n has a range outside the temporary text area; slot n has an
+  // origin. Releases of heap storage look only at these slots.
+  std::uint32_t outsideSlots;
+  std::uint32_t originSlots;
+  // The area is written from the free position upwards, so most new texts
+  // lie before every result still in the area: a write [from, to) with from
+  // at or after areaLastEnd and to at or before areaAhead overwrites nothing
+  // (every range that ends after areaLastEnd starts at areaAhead or later).
+  std::uintptr_t areaLastEnd;
+  std::uintptr_t areaAhead;
   int current;  // 0 before the first result
 };
 
@@ -40,7 +73,7 @@ struct PersistRotation {
   int index;
 };
 
-ResultRing g_ring = {};
+ResultRing g_ring = {{}, {}, {}, {}, {}, 0, 0, 0, UINTPTR_MAX, 0};
 PersistRotation g_persist = {};
 DeferredHandler g_deferredHandlers[4] = {};  // codes -124 to -121
 char g_hexText[16];
@@ -96,6 +129,113 @@ DeferredWord AddressWord(const void* address) {
   return reinterpret_cast<DeferredWord>(address);
 }
 
+std::uintptr_t Address(const void* at) {
+  return reinterpret_cast<std::uintptr_t>(at);
+}
+
+bool RangesMeet(const Range& range, std::uintptr_t from, std::uintptr_t to) {
+  return range.to != 0 && range.from < to && from < range.to;
+}
+
+// ---- What the ring holds, and forgetting it ----
+
+std::uintptr_t AreaBegin() {
+  return Address(TempTextArea());
+}
+
+bool InArea(const Range& range) {
+  return range.from >= AreaBegin() && range.to <= AreaBegin() + kTempTextAreaSize;
+}
+
+void ClearRecord(int n) {
+  g_ring.records[n].bytes = 0;
+  g_ring.ranges[n][1] = {0, 0};
+  g_ring.ranges[n][2] = {0, 0};
+}
+
+// Enters a range that slot n reads, keeping the area's bookkeeping true.
+void AddRange(int n, int index, std::uintptr_t from, std::uintptr_t to) {
+  const Range range = {from, to > from ? to : from + 1};
+  g_ring.ranges[n][index] = range;
+  if (InArea(range)) {
+    if (range.to > g_ring.areaLastEnd && range.from < g_ring.areaAhead) {
+      g_ring.areaAhead = range.from;
+    }
+  } else {
+    g_ring.outsideSlots |= 1u << n;
+  }
+}
+
+// Slot n no longer reads anything: it holds the empty text. Its origin stays
+// (the element it was read from is still there).
+void ForgetSlot(int n) {
+  g_ring.slots[n].address = Address(g_emptyText);
+  g_ring.slots[n].length = 0;
+  ClearRecord(n);
+  g_ring.ranges[n][0] = {0, 0};
+  g_ring.outsideSlots &= ~(1u << n);
+}
+
+bool SlotMeets(int n, std::uintptr_t from, std::uintptr_t to) {
+  for (const Range& range : g_ring.ranges[n]) {
+    if (RangesMeet(range, from, to)) return true;
+  }
+  return false;
+}
+
+// The lowest start of the area ranges that end after end.
+std::uintptr_t AreaRangesAfter(std::uintptr_t end) {
+  std::uintptr_t lowest = UINTPTR_MAX;
+  for (int n = 1; n <= kResultSlotCount; ++n) {
+    for (const Range& range : g_ring.ranges[n]) {
+      if (range.to > end && InArea(range) && range.from < lowest) lowest = range.from;
+    }
+  }
+  return lowest;
+}
+
+void ForgetInArea(std::uintptr_t from, std::uintptr_t to) {
+  if (from >= g_ring.areaLastEnd && to <= g_ring.areaAhead) {
+    g_ring.areaLastEnd = to;
+    return;
+  }
+  for (int n = 1; n <= kResultSlotCount; ++n) {
+    if (SlotMeets(n, from, to)) ForgetSlot(n);
+  }
+  g_ring.areaLastEnd = to;
+  g_ring.areaAhead = AreaRangesAfter(to);
+}
+
+// Persistent copies released by anyone else are no longer the rotation's.
+void ForgetPersistedCopies(std::uintptr_t from, std::uintptr_t to) {
+  for (char*& place : g_persist.places) {
+    if (place != nullptr && Address(place) >= from && Address(place) < to) place = nullptr;
+  }
+}
+
+// The ring's watcher (support/lifetimes.h): results whose text, record or
+// record sources lie in the range become empty texts; origins in it (an
+// array header released) are forgotten with their field mark.
+void ForgetRingStorage(std::uintptr_t from, std::uintptr_t to) {
+  if (from >= AreaBegin() && to <= AreaBegin() + kTempTextAreaSize) {
+    ForgetInArea(from, to);
+    return;
+  }
+  for (std::uint32_t slots = g_ring.outsideSlots; slots != 0; slots &= slots - 1) {
+    const int n = __builtin_ctz(slots);
+    if (SlotMeets(n, from, to)) ForgetSlot(n);
+  }
+  for (std::uint32_t slots = g_ring.originSlots; slots != 0; slots &= slots - 1) {
+    const int n = __builtin_ctz(slots);
+    if (g_ring.origins[n] >= from && g_ring.origins[n] < to) {
+      g_ring.origins[n] = 0;
+      g_ring.fieldSerials[n] = 0;
+      g_ring.originSlots &= ~(1u << n);
+    }
+  }
+  ForgetPersistedCopies(from, to);
+}
+
 // ---- Carrying out records ----
 
 // Where a record is being carried out: the next byte and the room left.
@@ -116,8 +256,7 @@ void PutBetween(Output* out, const char* from, const char* to) {
 }
 
 // The length of a text that may lie in the temporary text area: there it is
-// looked for no further than the area's end, since the text may have been
-// overwritten since the record was made.
+// looked for no further than the area's end.
 std::size_t BoundedLength(const char* text) {
   const char* area = TempTextArea();
   if (text >= area && text < area + kTempTextAreaSize) {
@@ -128,26 +267,26 @@ std::size_t BoundedLength(const char* text) {
   return TextLengthSse2(text);
 }
 
-void MaterialiseSubstitution(const void* record, Output* out) {
-  const char* replacement = WordAddress(ReadWord(record, 2));
+// A match is used only when it lies in the source after the previous one:
+// the list is the one stretch of a record that stays in the area.
+void MaterialiseSubstitution(const RecordCopy& record, Output* out) {
+  const char* replacement = WordAddress(record.fields[0]);
+  const DeferredWord patternLength = record.fields[1];
+  const char* position = WordAddress(record.fields[2]);
+  const char* end = WordAddress(record.fields[3]);
   const std::size_t replacementLength = BoundedLength(replacement);
-  const DeferredWord patternLength = ReadWord(record, 3);
-  const char* position = WordAddress(ReadWord(record, 4));
-  int field = 5;
-  for (; ReadWord(record, field + 1) != 0 && out->room > 0; ++field) {
-    const char* match = WordAddress(ReadWord(record, field));
+  for (std::uint32_t i = 0; i < record.matchCount && out->room > 0; ++i) {
+    const char* match = WordAddress(ReadWord(record.matches, static_cast<int>(i)));
+    if (match < position || match > end || end - match < patternLength) break;
     PutBetween(out, position, match);
     Put(out, replacement, replacementLength);
     position = match + patternLength;
   }
-  if (out->room > 0) {
-    while (ReadWord(record, field + 1) != 0) ++field;
-    PutBetween(out, position, WordAddress(ReadWord(record, field)));
-  }
+  PutBetween(out, position, end);
 }
 
-void MaterialiseZeroBuffer(const void* record, Output* out) {
-  const DeferredWord size = ReadWord(record, 2) - 1;
+void MaterialiseZeroBuffer(const RecordCopy& record, Output* out) {
+  const DeferredWord size = record.fields[0] - 1;
   if (size <= 0) return;
   const std::size_t count =
       static_cast<std::size_t>(size) < out->room ? static_cast<std::size_t>(size) : out->room;
@@ -158,10 +297,10 @@ void MaterialiseZeroBuffer(const void* record, Output* out) {
 
 // UTF-16 sources are converted unit by unit: converting their bytes one by
 // one as ANSI text would turn units above 0xFF into other characters.
-void MaterialiseCase(const void* record, Output* out) {
-  const char* source = WordAddress(ReadWord(record, 2));
-  const DeferredWord length = ReadWord(record, 3);
-  const DeferredWord flags = ReadWord(record, 4);
+void MaterialiseCase(const RecordCopy& record, Output* out) {
+  const char* source = WordAddress(record.fields[0]);
+  const DeferredWord length = record.fields[1];
+  const DeferredWord flags = record.fields[2];
   if (length <= 0) return;
   char* const destination = out->at;
   Put(out, source, static_cast<std::size_t>(length));
@@ -175,46 +314,113 @@ void MaterialiseCase(const void* record, Output* out) {
   }
 }
 
-// Records of other families: the handler gets a copy of the first fields;
-// a file read is cut to the room left.
-void MaterialiseByHandler(DeferredWord code, const void* record, Output* out) {
+// Records of other families: the handler gets the recorded fields; a file
+// read is cut to the room left.
+void MaterialiseByHandler(const RecordCopy& record, Output* out) {
+  const DeferredWord code = record.code;
   if (code < kDeferredSubstitute || code > kDeferredCase) return;
   const DeferredHandler handler = g_deferredHandlers[code - kDeferredSubstitute];
   if (handler == nullptr) return;
-  if (code != kDeferredFileRead) {
-    out->at = handler(static_cast<const DeferredWord*>(record) + 2, out->at);
-    return;
+  DeferredWord fields[2] = {record.fields[0], record.fields[1]};
+  if (code == kDeferredFileRead && static_cast<std::uint32_t>(fields[1]) > out->room) {
+    fields[1] = static_cast<DeferredWord>(out->room);
   }
-  DeferredWord fields[2] = {ReadWord(record, 2), ReadWord(record, 3)};
-  const std::uint32_t size = static_cast<std::uint32_t>(fields[1]);
-  if (size > out->room) fields[1] = static_cast<DeferredWord>(out->room);
   char* const end = handler(fields, out->at);
-  out->room -= static_cast<std::size_t>(end - out->at);
+  const std::size_t produced = static_cast<std::size_t>(end - out->at);
+  out->room -= produced < out->room ? produced : out->room;
   out->at = end;
 }
 
-// The number of bytes the deferred result in slot produces.
-std::uint32_t ProducedLength(const ResultSlotRecord* slot, const void* record) {
-  if (ReadWord(record, 1) == kDeferredZeroBuffer) {
-    const DeferredWord size = ReadWord(record, 2) - 1;
-    return size <= 0 ? 0 : static_cast<std::uint32_t>(size);
+// Carries out the record slot n holds at destination, at most capacity bytes;
+// returns the end of what it produced.
+char* MaterialiseSlot(int n, char* destination, std::size_t capacity) {
+  const RecordCopy& record = g_ring.records[n];
+  Output out = {destination, capacity};
+  if (record.bytes == 0) return destination;
+  switch (record.code) {
+    case kDeferredSubstitute:
+      MaterialiseSubstitution(record, &out);
+      break;
+    case kDeferredZeroBuffer:
+      MaterialiseZeroBuffer(record, &out);
+      break;
+    case kDeferredCase:
+      MaterialiseCase(record, &out);
+      break;
+    default:
+      MaterialiseByHandler(record, &out);
+      break;
   }
-  return static_cast<std::uint32_t>(AbsoluteLength(slot));
+  return out.at;
 }
 
-// Carries out the deferred result in slot into the temporary text area and
+// The number of bytes the deferred result in slot n produces.
+std::uint32_t ProducedLength(int n) {
+  const RecordCopy& record = g_ring.records[n];
+  if (record.code == kDeferredZeroBuffer) {
+    const DeferredWord size = record.fields[0] - 1;
+    return size <= 0 ? 0 : static_cast<std::uint32_t>(size);
+  }
+  return static_cast<std::uint32_t>(AbsoluteLength(&g_ring.slots[n]));
+}
+
+// Carries out the deferred result in slot n into the temporary text area and
 // leaves its text in the slot in place of the record.
-TextView CarryOutIntoArea(ResultSlotRecord* slot, const void* record) {
-  const std::uint32_t produced = ProducedLength(slot, record);
+TextView CarryOutIntoArea(int n) {
+  const std::uint32_t produced = ProducedLength(n);
   if (produced > kLongestTempText) FatalError(kErrorBuffer, nullptr);
-  const char* end = DeferredMaterialiseWithin(record, g_producedText, produced);
+  const char* end = MaterialiseSlot(n, g_producedText, produced);
   const std::uint32_t length = static_cast<std::uint32_t>(end - g_producedText);
   char* at = TempTextReserve(length + 1);
   std::memcpy(at, g_producedText, length);
   at[length] = '\0';
   TempTextFinish(at + length);
-  FillResultSlot(slot, at, static_cast<std::int32_t>(length));
+  FillResultSlot(&g_ring.slots[n], at, static_cast<std::int32_t>(length));
   return {at, static_cast<std::int32_t>(length)};
+}
+
+// What the library wrote from record to end, read right after it wrote it:
+// the copy and the ranges slot n now reads.
+void RecordWhatWasWritten(int n, const char* record, const char* end) {
+  RecordCopy& copy = g_ring.records[n];
+  const std::uint32_t bytes = static_cast<std::uint32_t>(end - record);
+  const int words = static_cast<int>(bytes / sizeof(DeferredWord));
+  copy = {};
+  copy.bytes = bytes;
+  copy.code = ReadWord(record, 1);
+  const std::uintptr_t recordFrom = Address(record);
+  AddRange(n, 0, recordFrom, Address(end));
+  if (copy.code == kDeferredSubstitute && words >= 7) {
+    const char* replacement = WordAddress(ReadWord(record, 2));
+    const std::size_t replacementLength = BoundedLength(replacement);
+    copy.fields[0] = ReadWord(record, 2);
+    copy.fields[1] = ReadWord(record, 3);
+    copy.fields[2] = ReadWord(record, 4);
+    copy.fields[3] = ReadWord(record, words - 2);
+    copy.fields[4] = static_cast<DeferredWord>(replacementLength);
+    copy.matches = record + 5 * sizeof(DeferredWord);
+    copy.matchCount = static_cast<std::uint32_t>(words - 7);
+    AddRange(n, 1, Address(WordAddress(copy.fields[2])), Address(WordAddress(copy.fields[3])));
+    AddRange(n, 2, Address(replacement), Address(replacement) + replacementLength + 1);
+  } else if (copy.code == kDeferredCase && words >= 5) {
+    for (int i = 0; i < 3; ++i) copy.fields[i] = ReadWord(record, 2 + i);
+    if (copy.fields[1] > 0) {
+      const std::uintptr_t source = Address(WordAddress(copy.fields[0]));
+      AddRange(n, 1, source, source + static_cast<std::uintptr_t>(copy.fields[1]));
+    }
+  } else if (copy.code == kDeferredZeroBuffer && words >= 3) {
+    copy.fields[0] = ReadWord(record, 2);
+  } else if (copy.code == kDeferredFileRead && words >= 4) {
+    copy.fields[0] = ReadWord(record, 2);
+    copy.fields[1] = ReadWord(record, 3);
+    const char* name = WordAddress(copy.fields[0]);
+    const bool inRecord = Address(name) >= recordFrom && Address(name) < Address(end);
+    if (name != nullptr && !inRecord) {
+      AddRange(n, 1, Address(name), Address(name) + BoundedLength(name) + 1);
+    }
+  } else {
+    copy.bytes = 0;  // not a record the library makes: a text after all
+  }
 }
 
 // Finishes a record written from the free position to end and enters it in
@@ -224,8 +430,7 @@ ResultSlotRecord* CommitRecord(const char* end, std::uintptr_t selector,
   char* const record = TempTextFinish(end);
   ResultSlotRecord* slot = ResultSlot(selector);
   FillResultSlot(slot, record, resultLength);
-  g_ring.recordBytes[SlotNumber(slot)] = static_cast<std::uint32_t>(end - record);
-  g_ring.recordSlots |= 1u << SlotNumber(slot);
+  RecordWhatWasWritten(SlotNumber(slot), record, end);
   return slot;
 }
 
@@ -319,9 +524,9 @@ MidRange MidOf(std::int64_t length, std::int64_t wanted, std::int32_t position) 
 }
 
 // TextMid of a deferred zero buffer: part of it is a zero buffer too.
-ResultSlotRecord* MidOfZeroBuffer(StringArg source, const void* record, std::int64_t wanted,
+ResultSlotRecord* MidOfZeroBuffer(StringArg source, const RecordCopy& record, std::int64_t wanted,
                                   std::int32_t position) {
-  const DeferredWord size = ReadWord(record, 2) - 1;
+  const DeferredWord size = record.fields[0] - 1;
   const MidRange range = MidOf(size < 0 ? 0 : size, wanted, position);
   const std::uintptr_t selector = source == kNewestResult ? kSlotCurrent : kSlotNext;
   if (range.taken == 0) {
@@ -362,14 +567,15 @@ TextView ResolveString(StringArg argument) {
   }
   ResultSlotRecord* slot = SlotOfArgument(argument);
   if (slot == nullptr) return EmptyView();
-  const void* record = ResultDeferredRecord(slot);
-  if (record != nullptr) return CarryOutIntoArea(slot, record);
+  const int n = SlotNumber(slot);
+  if (g_ring.records[n].bytes != 0) return CarryOutIntoArea(n);
   return ViewOfPair(slot->address, slot->length);
 }
 
 ResultSlotRecord* ResultSlot(std::uintptr_t selector) {
   if (g_ring.current == 0) {
     EnsureLibraryInit();
+    WatchStorage(ForgetRingStorage);
     g_ring.current = 1;
   } else if (selector == kSlotBack) {
     g_ring.current = g_ring.current == 1 ? kResultSlotCount : g_ring.current - 1;
@@ -389,43 +595,76 @@ ResultSlotRecord* ResultSlotAt(int n) {
 }
 
 void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t length) {
-  slot->address = reinterpret_cast<std::uintptr_t>(text);
+  slot->address = Address(text);
   slot->length = length;
-  ResultOrigin(slot) = 0;
-  g_ring.recordBytes[SlotNumber(slot)] = 0;
-  g_ring.recordSlots &= ~(1u << SlotNumber(slot));
+  const int n = SlotNumber(slot);
+  if (n == 0) return;
+  g_ring.origins[n] = 0;
+  g_ring.fieldSerials[n] = 0;
+  g_ring.originSlots &= ~(1u << n);
+  g_ring.outsideSlots &= ~(1u << n);
+  ClearRecord(n);
+  // The shared empty text and a null address read no storage that can go.
+  if (text == nullptr || text == g_emptyText) {
+    g_ring.ranges[n][0] = {0, 0};
+    return;
+  }
+  const std::uint64_t bytes = length < 0 ? -std::int64_t{length} : length;
+  AddRange(n, 0, slot->address, slot->address + static_cast<std::uintptr_t>(bytes) + 1);
 }
 
 std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot) {
-  return g_ring.origins[slot - g_ring.slots];
+  const int n = SlotNumber(slot);
+  g_ring.originSlots |= 1u << n;
+  return g_ring.origins[n];
+}
+
+std::uint32_t& ResultFieldSerial(const ResultSlotRecord* slot) {
+  return g_ring.fieldSerials[SlotNumber(slot)];
+}
+
+bool ResultReads(const ResultSlotRecord* slot, const void* from, const void* to) {
+  const int n = SlotNumber(slot);
+  if (n == 0) {
+    const std::uint64_t bytes = slot->length < 0 ? -std::int64_t{slot->length} : slot->length;
+    const Range view = {slot->address, slot->address + static_cast<std::uintptr_t>(bytes) + 1};
+    return RangesMeet(view, Address(from), Address(to));
+  }
+  return SlotMeets(n, Address(from), Address(to));
+}
+
+std::int32_t ResultTextLength(const ResultSlotRecord* slot) {
+  const int n = SlotNumber(slot);
+  if (n != 0 && g_ring.records[n].bytes != 0) return static_cast<std::int32_t>(ProducedLength(n));
+  return AbsoluteLength(slot);
+}
+
+char* MaterialiseResult(const ResultSlotRecord* slot, char* destination, std::size_t capacity) {
+  return MaterialiseSlot(SlotNumber(slot), destination, capacity);
 }
 
 // A deferred newest result is carried out into the copy, so the copy holds
-// the text the record stands for. The copies are pooled blocks; once the pool
-// has been emptied (the fatal-error report does that) the places no longer
-// own them.
+// the text the record stands for. The copies are pooled blocks: when one is
+// released by anyone else its place forgets it (ForgetPersistedCopies).
 char* ResultPersist() {
-  static std::uint32_t poolGeneration = 0;
-  if (poolGeneration != PoolGeneration()) {
-    poolGeneration = PoolGeneration();
-    for (char*& place : g_persist.places) place = nullptr;
-  }
+  WatchStorage(ForgetRingStorage);
   const ResultSlotRecord* newest = g_ring.current == 0 ? nullptr : &g_ring.slots[g_ring.current];
   const TextView text =
       newest == nullptr ? EmptyView() : ViewOfPair(newest->address, newest->length);
-  const void* record = newest == nullptr ? nullptr : ResultDeferredRecord(newest);
+  const bool deferred = newest != nullptr && g_ring.records[g_ring.current].bytes != 0;
   const std::size_t length = static_cast<std::size_t>(text.length);
   char* copy = static_cast<char*>(BlockAllocate(length + 1, 0));
   char* end = copy + length;
-  if (record != nullptr) {
-    end = DeferredMaterialiseWithin(record, copy, length);
+  if (deferred) {
+    end = MaterialiseSlot(g_ring.current, copy, length);
   } else {
     std::memcpy(copy, text.text, length);
   }
   *end = '\0';
   g_persist.index = g_persist.index == kPersistPlaces ? 1 : g_persist.index + 1;
-  BlockRelease(g_persist.places[g_persist.index]);
+  char* const old = g_persist.places[g_persist.index];
   g_persist.places[g_persist.index] = copy;
+  BlockRelease(old);
   return copy;
 }
 
@@ -433,44 +672,23 @@ char* ResultPersist() {
 
 const void* ResultDeferredRecord(const ResultSlotRecord* slot) {
   const int n = SlotNumber(slot);
-  if (n == 0 || g_ring.recordBytes[n] == 0) return nullptr;
+  if (n == 0 || g_ring.records[n].bytes == 0) return nullptr;
   return reinterpret_cast<const void*>(slot->address);
-}
-
-void ForgetOverwrittenRecords(const char* from, const char* to) {
-  for (std::uint32_t slots = g_ring.recordSlots & ~1u; slots != 0; slots &= slots - 1) {
-    const int n = __builtin_ctz(slots);
-    const char* record = reinterpret_cast<const char*>(g_ring.slots[n].address);
-    if (!Overlaps(record, record + g_ring.recordBytes[n], from, to)) continue;
-    g_ring.recordBytes[n] = 0;
-    g_ring.recordSlots &= ~(1u << n);
-    g_ring.slots[n].length = 0;
-  }
 }
 
 char* DeferredMaterialise(const void* record, char* destination) {
   return DeferredMaterialiseWithin(record, destination, SIZE_MAX);
 }
 
+// Only a record the ring still holds is carried out, from what the library
+// recorded when it made it.
 char* DeferredMaterialiseWithin(const void* record, char* destination, std::size_t capacity) {
-  if (ReadWord(record, 0) != kDeferredMarker) return destination;
-  Output out = {destination, capacity};
-  const DeferredWord code = ReadWord(record, 1);
-  switch (code) {
-    case kDeferredSubstitute:
-      MaterialiseSubstitution(record, &out);
-      break;
-    case kDeferredZeroBuffer:
-      MaterialiseZeroBuffer(record, &out);
-      break;
-    case kDeferredCase:
-      MaterialiseCase(record, &out);
-      break;
-    default:
-      MaterialiseByHandler(code, record, &out);
-      break;
+  for (int n = 1; n <= kResultSlotCount; ++n) {
+    if (g_ring.records[n].bytes != 0 && g_ring.slots[n].address == Address(record)) {
+      return MaterialiseSlot(n, destination, capacity);
+    }
   }
-  return out.at;
+  return destination;
 }
 
 const char* KeepSourceApart(const char* text, std::uint32_t bytes, std::uint32_t recordBytes) {
@@ -558,9 +776,9 @@ ResultSlotRecord* TextMid(StringArg source, std::int32_t count, std::int32_t pos
   const bool wide = (raw >> 24) == 0x80;
   const std::int64_t wanted = wide ? std::int64_t{raw & 0x7FFFFFFF} * 2 : count;
   const ResultSlotRecord* sourceSlot = SlotOfArgument(source);
-  const void* record = sourceSlot == nullptr ? nullptr : ResultDeferredRecord(sourceSlot);
-  if (record != nullptr && ReadWord(record, 1) == kDeferredZeroBuffer) {
-    return MidOfZeroBuffer(source, record, wanted, position);
+  const int n = sourceSlot == nullptr ? 0 : SlotNumber(sourceSlot);
+  if (n != 0 && g_ring.records[n].bytes != 0 && g_ring.records[n].code == kDeferredZeroBuffer) {
+    return MidOfZeroBuffer(source, g_ring.records[n], wanted, position);
   }
   const TextView text = ResolveString(source);
   std::int64_t length = text.length;
@@ -593,11 +811,8 @@ ResultSlotRecord* TextTrim(StringArg source, std::uint32_t mode) {
 }
 
 const char* HexText(std::uint32_t value, int bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
   if (bytes < 1 || bytes > 4) bytes = 4;
-  const int digits = 2 * bytes;
-  for (int i = 0; i < digits; ++i) g_hexText[i] = kDigits[(value >> (4 * (digits - 1 - i))) & 0xF];
-  g_hexText[digits] = '\0';
+  HexDigits(value, 2 * bytes, g_hexText);
   return g_hexText;
 }
 

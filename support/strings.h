@@ -36,7 +36,17 @@ inline StringArg Arg(const void* text) {
 // The origin of a ring slot: the address of the string-array element entry the
 // slot's text was read from, 0 when none. Routines of this family that fill a
 // slot set its origin to 0; the array family sets it after filling a slot.
+// When the array's elements are released or moved the origin becomes 0.
 std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot);
+
+// The field mark of a ring slot: not 0 when the slot holds a field read from
+// an element (the array family's count of field reads at that moment), so
+// that an assignment to it goes to that field; 0 otherwise.
+std::uint32_t& ResultFieldSerial(const ResultSlotRecord* slot);
+
+// Whether the result in slot reads any byte of [from, to): its text, or for a
+// deferred result its record and the texts the record was made from.
+bool ResultReads(const ResultSlotRecord* slot, const void* from, const void* to);
 
 // Deferred records are runs of pointer-sized words (see below).
 using DeferredWord = std::intptr_t;
@@ -89,9 +99,12 @@ char* ResultPersist();
 // the marker -124, an operation code, then the operation's fields. The result
 // that points at it carries the number of bytes it will produce as its length
 // (for New$, one more). A result is deferred only when the library committed
-// it as a record (DeferredCommit); the ring remembers that beside the slot,
-// and refilling the slot forgets it. A text whose bytes happen to begin with
-// the marker is a text.
+// it as a record (DeferredCommit); the ring keeps a copy of the record's words
+// beside the slot and carries the record out from that copy, never from the
+// bytes in the area. Refilling the slot forgets it, and so does a release or
+// overwrite of the record or of a text it was made from (the result then
+// reads as the empty text). A text whose bytes happen to begin with the marker
+// is a text.
 constexpr DeferredWord kDeferredMarker = -124;
 constexpr DeferredWord kDeferredSubstitute = -124;  // replacement, pattern length, source,
                                                     // match addresses..., source end, 0
@@ -103,19 +116,24 @@ constexpr DeferredWord kDeferredCase = -121;        // source, length in bytes, 
 // holds a plain text (or is not a slot of the ring).
 const void* ResultDeferredRecord(const ResultSlotRecord* slot);
 
-// Called when the area from..to has been written: deferred results whose
-// records lay there are gone and become empty texts.
-void ForgetOverwrittenRecords(const char* from, const char* to);
-
 // Carries out the record at destination; returns the end of the produced
-// bytes (no NUL is added). A record with an unknown code produces nothing.
-// Pass only records that ResultDeferredRecord gave.
+// bytes (no NUL is added). Only a record that a slot of the ring holds now
+// (ResultDeferredRecord) produces anything.
 char* DeferredMaterialise(const void* record, char* destination);
 
 // The same, writing at most capacity bytes: a record whose texts have changed
 // since it was made (or were overwritten in the area) cannot write past a
 // destination of the result's length.
 char* DeferredMaterialiseWithin(const void* record, char* destination, std::size_t capacity);
+
+// The number of bytes the result in slot reads as: its length's absolute
+// value, or for a deferred result the length of the text it produces.
+std::int32_t ResultTextLength(const ResultSlotRecord* slot);
+
+// The deferred result in slot carried out at destination, at most capacity
+// bytes; returns the end of the produced bytes. A slot that holds no record
+// (any more) produces nothing.
+char* MaterialiseResult(const ResultSlotRecord* slot, char* destination, std::size_t capacity);
 
 // The text of bytes bytes at text, which a record of recordBytes bytes about
 // to be written at the free position will refer to. When the record would

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "support/errors.h"
+#include "support/lifetimes.h"
 #include "support/strings.h"
 
 namespace tw {
@@ -39,8 +40,8 @@ char* TempTextFinish(const char* end) {
   // A writer that went past the area has already done harm; stop before the
   // position is moved there.
   if (end < text || end >= AreaStart() + kTempTextAreaSize) FatalError(kErrorBuffer, nullptr);
-  // The text (and its NUL) may have overwritten deferred records.
-  ForgetOverwrittenRecords(text, end + 1);
+  // The text (and its NUL) may have overwritten older results.
+  ForgetStorage(text, static_cast<std::size_t>(end + 1 - text));
   const std::uintptr_t offset = static_cast<std::uintptr_t>(end - AreaStart());
   std::uintptr_t next = (offset + 4) & ~std::uintptr_t{3};
   if (next >= kTempTextWrapPoint) next = 0;
@@ -55,9 +56,16 @@ TempTextResult TempTextEnd(const char* end, std::uintptr_t selector) {
   return {text, slot};
 }
 
+char* TempTextScratch(std::uint32_t bytes) {
+  char* const at = TempTextReserve(bytes);
+  const std::size_t room = static_cast<std::size_t>(AreaStart() + kTempTextAreaSize - at);
+  ForgetStorage(at, bytes < room ? bytes : room);
+  return at;
+}
+
 void TempTextReset() {
   g_area.freePosition = nullptr;
-  ForgetOverwrittenRecords(AreaStart(), AreaStart() + kTempTextAreaSize);
+  ForgetStorage(AreaStart(), kTempTextAreaSize);
 }
 
 char* TempTextArea() {

@@ -46,9 +46,15 @@ TempTextResult TempTextEnd(const char* end, std::uintptr_t selector);
 // refers to.
 char* TempTextFinish(const char* end);
 
+// Room for a scratch text of bytes bytes at the free position, which is not
+// committed: results that the scratch text overwrites are forgotten, and the
+// next temporary text overwrites it in turn. Larger than a temporary text may
+// be: fatal error 9.
+char* TempTextScratch(std::uint32_t bytes);
+
 // Empties the area: the next text begins at its start. For routines that use
-// the whole area as one output buffer; earlier temporary texts are gone, and
-// deferred results whose records lay there become empty texts.
+// the whole area as one output buffer; earlier temporary results whose text or
+// record lay there become empty texts.
 void TempTextReset();
 
 // The area's first byte (for routines that use the whole area, and tests).

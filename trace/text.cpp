@@ -59,6 +59,16 @@ void DecimalText64(std::int64_t value, char* out) {
   ReverseDigits(first, out);
 }
 
+void HexDigits(std::uint64_t value, int digits, char* out) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  for (int i = 0; i < digits; ++i) out[i] = kDigits[(value >> (4 * (digits - 1 - i))) & 0xF];
+  out[digits] = '\0';
+}
+
+void AddressDigits(const void* address, char* out) {
+  HexDigits(reinterpret_cast<std::uintptr_t>(address), 2 * sizeof address, out);
+}
+
 namespace {
 
 __attribute__((no_sanitize("address"))) inline unsigned ZeroMask(const char* block) {

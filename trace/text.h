@@ -13,6 +13,14 @@ void DecimalText(std::int32_t value, char* out);
 // The same for a 64-bit value; out needs at least 21 bytes.
 void DecimalText64(std::int64_t value, char* out);
 
+// Writes the digits low hexadecimal digits of value (upper case, most
+// significant first) and a NUL at out (digits + 1 bytes).
+void HexDigits(std::uint64_t value, int digits, char* out);
+
+// An address as hexadecimal digits, all of them (8 on 32-bit targets, 16 on
+// 64-bit ones), at out (at least 17 bytes).
+void AddressDigits(const void* address, char* out);
+
 // Number of bytes before the first NUL, found 16 bytes per step with SSE2
 // compares. Reads only whole 16-byte-aligned blocks that hold bytes of the
 // text, so it never touches a page the text does not reach.
