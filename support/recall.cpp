@@ -101,9 +101,44 @@ LoadedText LoadFromMemory(const char* text) {
   return loaded;
 }
 
+// A source that cannot be sized (a pipe, FIFO or device) is read to its end
+// into a load buffer that grows as it fills. A pipe or FIFO is read until its
+// writers have closed it (one nobody writes gives nothing); passing the load
+// limit is fatal error 1.
+LoadedText LoadToEnd(HANDLE file) {
+  if (GetFileType(file) == FILE_TYPE_PIPE) {
+    DWORD wait = PIPE_WAIT;
+    SetNamedPipeHandleState(file, &wait, nullptr, nullptr);
+  }
+  std::uint32_t capacity = 64 * 1024;
+  LoadedText loaded = {LoadBufferAllocate(capacity), 0};
+  for (;;) {
+    if (loaded.size == capacity) {
+      if (capacity == kLoadLimit) {
+        HeapBlockRelease(loaded.buffer.block);
+        CloseHandle(file);
+        FatalError(kErrorHeapAlloc, nullptr);
+      }
+      capacity = capacity > kLoadLimit / 2 ? kLoadLimit : 2 * capacity;
+      const LoadBuffer grown = LoadBufferAllocate(capacity);
+      std::memcpy(grown.text, loaded.buffer.text, loaded.size);
+      HeapBlockRelease(loaded.buffer.block);
+      loaded.buffer = grown;
+    }
+    DWORD read = 0;
+    const BOOL ok =
+        ReadFile(file, loaded.buffer.text + loaded.size, capacity - loaded.size, &read, nullptr);
+    if (!ok || read == 0) break;
+    loaded.size += read;
+  }
+  CloseHandle(file);
+  return loaded;
+}
+
 LoadedText LoadFromFile(HANDLE file) {
-  const std::int64_t size = BytesToEnd(file);
-  if (size < 0 || size > kLoadLimit) {
+  const std::int64_t size = GetFileType(file) == FILE_TYPE_DISK ? BytesToEnd(file) : -1;
+  if (size < 0) return LoadToEnd(file);
+  if (size > kLoadLimit) {
     CloseHandle(file);
     FatalError(kErrorHeapAlloc, nullptr);
   }
@@ -226,7 +261,7 @@ bool WriteElements(HANDLE file, const ArrayElementEntry* elements, std::int32_t 
     if (length + 2 >= kPieceLimit) {
       // Longer than the area: written from its own text.
       if (!WriteAll(file, text, length)) return false;
-    } else {
+    } else if (length > 0) {
       std::memcpy(area + buffered, text, length);
       buffered += length;
     }
@@ -236,47 +271,113 @@ bool WriteElements(HANDLE file, const ArrayElementEntry* elements, std::int32_t 
   return WriteAll(file, area, buffered);
 }
 
-// The name of the new file written beside name, in a heap block.
-char* NewFileName(const char* name) {
-  static const char kSuffix[] = ".store-new";
-  const std::size_t length = std::strlen(name);
-  auto* path = static_cast<char*>(HeapBlockAllocate(length + sizeof kSuffix, 0));
-  std::memcpy(path, name, length);
-  std::memcpy(path + length, kSuffix, sizeof kSuffix);
-  return path;
-}
+// What a Store by name writes to.
+enum class StoreTarget {
+  kNewFile,  // nothing of that name yet
+  kFile,     // an existing file (links followed): a new file takes its place
+  kSpecial,  // a FIFO or device: written directly
+  kRefused,  // something that cannot be written (a folder, a socket, a locked file)
+};
 
-// Puts the finished new file in place of the destination.
-bool ReplaceFile(const char* newFile, const char* name) {
+// Where the folder part of path ends (0 when it has none).
+std::size_t FolderLength(const char* path) {
+  std::size_t end = 0;
+  for (std::size_t i = 0; path[i] != '\0'; ++i) {
 #ifdef _WIN32
-  return MoveFileExA(newFile, name, MOVEFILE_REPLACE_EXISTING) != 0;
+    if (path[i] == '\\' || path[i] == '/' || path[i] == ':') end = i + 1;
 #else
-  return std::rename(newFile, name) == 0;
+    if (path[i] == '/') end = i + 1;
 #endif
+  }
+  return end;
 }
 
-std::int32_t StoreToName(const char* name, const ArrayElementEntry* elements, std::int32_t count) {
-  if (name == nullptr) FatalError(kErrorOpenForStore, nullptr);
-  char* newFile = NewFileName(name);
-  HANDLE file = FileOpenWrite(kWorkSlot, newFile, 'O');
+// The path of the file a handle has open, without the "\\?\" that Windows
+// puts before it; false when it does not fit in MAX_PATH bytes.
+bool FinalPath(HANDLE file, char* path) {
+  char found[MAX_PATH + 8];
+  const DWORD length = GetFinalPathNameByHandleA(file, found, sizeof found, FILE_NAME_NORMALIZED);
+  if (length == 0 || length >= sizeof found) return false;
+  const char* start = found;
+  if (std::strncmp(found, "\\\\?\\UNC\\", 8) == 0) {
+    start = found + 6;
+    found[6] = '\\';
+  } else if (std::strncmp(found, "\\\\?\\", 4) == 0) {
+    start = found + 4;
+  }
+  if (std::strlen(start) >= MAX_PATH) return false;
+  std::strcpy(path, start);
+  return true;
+}
+
+// Looks at what name is without opening it for reading or writing (which
+// would wait on a FIFO). For an existing file, target receives the path of
+// the file itself, a symbolic link followed, else name.
+StoreTarget FindStoreTarget(const char* name, char* target) {
+  std::strcpy(target, name);
+  const HANDLE probe = CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExA(name, GetFileExInfoStandard, &data) ? StoreTarget::kRefused
+                                                                    : StoreTarget::kNewFile;
+  }
+  const DWORD type = GetFileType(probe);
+  if (type == FILE_TYPE_DISK) FinalPath(probe, target);
+  CloseHandle(probe);
+  return type == FILE_TYPE_DISK ? StoreTarget::kFile : StoreTarget::kSpecial;
+}
+
+// A FIFO or device is written where it is; a FIFO waits for room as a pipe
+// does (natively it was opened without waiting).
+std::int32_t StoreDirectly(const char* name, const ArrayElementEntry* elements,
+                           std::int32_t count) {
+  const HANDLE file = FileOpenWrite(kWorkSlot, name, 'O');
   SetFileSlotHandle(kWorkSlot, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    // No room for a new file beside it: write the destination directly.
-    HeapBlockRelease(newFile);
-    newFile = nullptr;
-    file = FileOpenWrite(kWorkSlot, name, 'O');
-    SetFileSlotHandle(kWorkSlot, nullptr);
-    if (file == INVALID_HANDLE_VALUE) FatalError(kErrorOpenForStore, name);
+  if (file == INVALID_HANDLE_VALUE) FatalError(kErrorOpenForStore, name);
+  if (GetFileType(file) == FILE_TYPE_PIPE) {
+    DWORD wait = PIPE_WAIT;
+    SetNamedPipeHandleState(file, &wait, nullptr, nullptr);
   }
   const bool written = WriteElements(file, elements, count);
   CloseHandle(file);
-  bool placed = written;
-  if (newFile != nullptr) {
-    if (written) placed = ReplaceFile(newFile, name);
-    if (!placed) std::remove(newFile);
-    HeapBlockRelease(newFile);
+  if (!written) FatalError(kErrorOpenForStore, name);
+  return count;
+}
+
+// The new file takes the old one's place. An existing file keeps its
+// identity (permissions, and owner where the process may give it); should
+// the system refuse that, the new file is moved over it.
+bool PutInPlace(const char* newFile, const char* target, bool existing) {
+  if (existing && ReplaceFileA(target, newFile, nullptr, 0, nullptr, nullptr)) return true;
+  return MoveFileExA(newFile, target, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+// The elements go into a new file in the destination's folder (a short name
+// of its own, so that it can always be made where the destination can), which
+// then takes the destination's place: the old file stays as it was until the
+// new one is complete, and nothing is lost when the writing fails.
+std::int32_t StoreToName(const char* name, const ArrayElementEntry* elements, std::int32_t count) {
+  if (name == nullptr || std::strlen(name) >= MAX_PATH) FatalError(kErrorOpenForStore, name);
+  char target[MAX_PATH];
+  const StoreTarget kind = FindStoreTarget(name, target);
+  if (kind == StoreTarget::kSpecial) return StoreDirectly(name, elements, count);
+  if (kind == StoreTarget::kRefused) FatalError(kErrorOpenForStore, name);
+  char folder[MAX_PATH];
+  const std::size_t folderLength = FolderLength(target);
+  std::memcpy(folder, target, folderLength);
+  folder[folderLength] = '\0';
+  if (folderLength == 0) std::strcpy(folder, ".");
+  char newFile[MAX_PATH];
+  if (GetTempFileNameA(folder, "tw", 0, newFile) == 0) FatalError(kErrorOpenForStore, name);
+  const HANDLE file = FileOpenWrite(kWorkSlot, newFile, 'O');
+  SetFileSlotHandle(kWorkSlot, nullptr);
+  const bool written = file != INVALID_HANDLE_VALUE && WriteElements(file, elements, count);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!written || !PutInPlace(newFile, target, kind == StoreTarget::kFile)) {
+    DeleteFileA(newFile);
+    FatalError(kErrorOpenForStore, name);
   }
-  if (!placed) FatalError(kErrorOpenForStore, name);
   return count;
 }
 
