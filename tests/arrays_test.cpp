@@ -118,6 +118,13 @@ void RecordCopyOfStringArray() {
   tw::ArrayCreate(4, 2);
   tw::RecordCopy(0, 1, 4);
 }
+// Releasing every pooled block releases the record array's block: the table
+// must not name it any more.
+void RecordCopyAfterPoolRelease() {
+  tw::RecordArrayCreate(3, 4, 2);
+  tw::BlockRelease(tw::kEveryBlock);
+  tw::RecordCopy(0, 1, 3);
+}
 
 // Fills the pool; the next allocation must fail before it allocates. The
 // recovery point shows what the report left: no pooled block and no block
@@ -207,6 +214,7 @@ const tw_test::Scenario kScenarios[] = {
     {"record-index", RecordIndexBeyond},
     {"record-size", NegativeRecordSize},
     {"record-copy-string", RecordCopyOfStringArray},
+    {"record-copy-released", RecordCopyAfterPoolRelease},
     {"pool-full", PoolFull},
     {"pool-full-register", PoolFullRegister},
     {"report-erases", ReportErasesEverything},
@@ -246,6 +254,7 @@ TEST(ArrayFatalErrors, BadInputEndsInTheDocumentedError) {
       {"record-index", -6, kCountTooHigh},
       {"record-size", -6, kCountTooHigh},
       {"record-copy-string", -7, kArrayUndefined},
+      {"record-copy-released", -7, kArrayUndefined},
       {"pool-full-register", -8, "Too many strings: increase TwHeapStrings"},
   };
   for (const FatalCase& c : cases) {

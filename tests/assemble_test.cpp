@@ -27,6 +27,7 @@
 #include "support/console.h"
 #include "support/files.h"
 #include "support/heap.h"
+#include "support/recall.h"
 #include "support/strings.h"
 #include "support/temptext.h"
 #include "tools/capture.h"
@@ -62,6 +63,20 @@ void ElementOfErasedArray() {
   tw::ArrayErase(6);
   tw::TextAssemble(tw::kAssembleToElement, {Arg("x")});
 }
+// The erased array's header is released; a new array may get its address.
+void ElementOfErasedArrayReused() {
+  tw::ArrayCreate(6, 2);
+  tw::ArrayElement(6, 1);
+  tw::ArrayErase(6);
+  tw::ArrayCreate(7, 2);
+  tw::TextAssemble(tw::kAssembleToElement, {Arg("x")});
+}
+void ElementMovedByInsert() {
+  tw::ArrayCreate(6, 2);
+  tw::ArrayElement(6, 1);
+  tw::ArrayInsertDelete(1);
+  tw::TextAssemble(tw::kAssembleToElement, {Arg("x")});
+}
 
 const tw_test::Scenario kScenarios[] = {
     {"thirty-items", ThirtyItems},
@@ -69,8 +84,10 @@ const tw_test::Scenario kScenarios[] = {
     {"thirty-one-machine-items", ThirtyOneMachineItems},
     {"element-without-element", ElementWithoutElement},
     {"element-of-erased-array", ElementOfErasedArray},
+    {"element-of-erased-array-reused", ElementOfErasedArrayReused},
+    {"element-moved-by-insert", ElementMovedByInsert},
 };
-const int g_child = tw_test::RunScenarioIfChild(kScenarios, 5);
+const int g_child = tw_test::RunScenarioIfChild(kScenarios, 7);
 
 // ---- Helpers ----
 
@@ -542,7 +559,8 @@ TEST_F(AssembleElement, EmptyingAnEmptyElementsOnlyFieldAllocatesNothing) {
 
 TEST_F(AssembleElement, ADestinationThatNamesNoLiveElementIsAClearError) {
   TW_SKIP_WITHOUT_CHILD_PROCESS();
-  for (const char* scenario : {"element-without-element", "element-of-erased-array"}) {
+  for (const char* scenario : {"element-without-element", "element-of-erased-array",
+                               "element-of-erased-array-reused", "element-moved-by-insert"}) {
     const tw_test::ChildResult child = tw_test::RunChild(scenario);
     EXPECT_EQ(child.exitCode, -7) << scenario;
     EXPECT_NE(child.error.find("Array erased or undefined"), std::string::npos) << scenario;
@@ -590,6 +608,148 @@ TEST_F(AssembleElement, RandomAssignmentsMatchAStringModel) {
   }
   tw::ArrayErase(kArray);
   EXPECT_EQ(LiveBlocks(), live);
+}
+
+// ---- Lifetimes: what a result or piece reads once its storage goes ----
+
+std::string SlotText(int n) {
+  const tw::TextView view = tw::ResolveString(tw::kFirstResultCode + n - 1);
+  return std::string(view.text, static_cast<std::size_t>(view.length));
+}
+
+// An element of array 13 with text, read as the newest result; returns the slot.
+int ReadElement(int index, const char* text) {
+  tw::ArrayElement(13, static_cast<std::uint32_t>(index));
+  tw::TextAssemble(tw::kAssembleToElement, {Arg(text)});
+  tw::ArrayElement(13, static_cast<std::uint32_t>(index));
+  return tw::CurrentResultSlot();
+}
+
+std::string CaseOfReassignedElement() {
+  ReadElement(0, "hello world");
+  tw::TextCase(kNewestResult, tw::kCaseUpper);
+  const int record = tw::CurrentResultSlot();
+  tw::ArrayElement(13, 0);
+  tw::TextAssemble(tw::kAssembleToElement, {Arg("other")});
+  return SlotText(record);
+}
+std::string ViewOfReloadedLine() {
+  tw::Recall(tw::kRecallText, 13, Arg("line one\nline two\nc\nd\ne\nf"), 0);
+  tw::ArrayElement(13, 1);
+  const int view = tw::CurrentResultSlot();
+  tw::TextMid(kNewestResult, 3, 1);
+  tw::Recall(tw::kRecallText, 13, Arg("x"), 0);
+  return SlotText(view);
+}
+std::string ViewOfErasedElement() {
+  const int view = ReadElement(1, "erased");
+  tw::ArrayErase(13);
+  return SlotText(view);
+}
+std::string CaseOfEmptiedElement() {
+  ReadElement(1, "emptied");
+  tw::TextCase(kNewestResult, 0);
+  const int record = tw::CurrentResultSlot();
+  tw::ArrayElement(13, 1);
+  tw::ArrayInsertDelete(0);
+  return SlotText(record);
+}
+std::string ViewOfReleasedCopy() {
+  MakeTemp("copied");
+  char* copy = tw::ResultPersist();
+  tw::TextMid(Arg(copy), 3, 2);
+  const int view = tw::CurrentResultSlot();
+  tw::BlockRelease(copy);
+  return SlotText(view);
+}
+std::string FieldBeyondTheLast() {
+  tw::ArrayHeaderOf(13)->shape = tw::kShapeCommaFields;
+  ReadElement(0, "a,b");
+  tw::ArrayElement(13, tw::TwoPartIndex(0, 3));
+  tw::TextAssemble(tw::kAssembleToElement, {Arg("X")});
+  tw::TextAssemble(tw::kAssembleToElement, {Arg("Y")});  // the field exists now
+  return ElementText(13, 0);
+}
+// The field copy is the room, and a deferred piece reads the field copy.
+std::string CaseOfTheFieldCopyIntoItsField() {
+  tw::ArrayHeaderOf(13)->shape = tw::kShapeCommaFields;
+  ReadElement(0, "a,b,c");
+  tw::ArrayElement(13, tw::TwoPartIndex(0, 1));  // destination
+  tw::ArrayElement(13, tw::TwoPartIndex(0, 1));
+  tw::TextCase(kNewestResult, tw::kCaseUpper);
+  tw::TextAssemble(tw::kAssembleToElement, {Arg("X"), kNewestResult, Arg("Y")});
+  return ElementText(13, 0);
+}
+// The room at the wrapped free position covers the text a case record reads
+// (the record itself lies after the room).
+std::string RoomOverADeferredSource() {
+  tw::TempTextReset();
+  char* source = tw::TempTextBegin();
+  std::memcpy(source, "source", 7);
+  tw::TempTextFinish(source + 6);
+  tw::TempTextFinish(tw::TempTextBegin() + 1000);
+  tw::TextCase(Arg(source), tw::kCaseUpper);
+  tw::TempTextFinish(tw::TempTextArea() + tw::kTempTextWrapPoint);
+  return Printed(tw::kAssembleToConsole, {Arg("0123456789"), kNewestResult});
+}
+// A deferred item by its slot code is carried out over the record of an item
+// 127 (after the area wrapped); the record must still be what is read.
+std::string SlotCodeOverA127Record() {
+  tw::TempTextReset();
+  tw::NewZeroText(300);
+  const int zeros = tw::CurrentResultSlot();
+  tw::TempTextFinish(tw::TempTextBegin() + 200);
+  tw::TextCase(Arg("hello"), tw::kCaseUpper);
+  tw::TempTextFinish(tw::TempTextArea() + tw::kTempTextWrapPoint);
+  const std::uintptr_t block = tw::TextAssemble(
+      tw::kAssembleToNewBlock, {kNewestResult, tw::kFirstResultCode + zeros - 1, Arg("!")});
+  std::string text(Text(block), 306);
+  tw::BlockRelease(block);
+  return text;
+}
+// A UTF-16 text of an odd number of bytes ends with a whole zero unit, so the
+// console conversion and the file write stop at it (and not in stale bytes).
+std::string OddWideText() {
+  tw::TempTextReset();
+  std::memset(tw::TempTextScratch(200), 'Z', 200);
+  const std::string printed = Printed(tw::kAssembleToConsoleUtf8, {Arg(u"ab"), tw::kTextTab});
+  const std::string path = tw_test::TemporaryPath("odd-wide");
+  tw::FileOpenWrite(3, path.c_str(), 'O');
+  tw::TextAssemble(tw::AssembleToFile(3) | tw::kAssembleWideItems, {Arg(u"ab"), tw::kTextTab});
+  tw::FileClose(3);
+  const std::string bytes = FileBytes(path);
+  std::remove(path.c_str());
+  return printed + "|" + bytes;
+}
+
+struct LifetimeCase {
+  const char* what;
+  std::string (*run)();
+  std::string expected;
+};
+
+TEST(Lifetimes, ResultsAndPiecesOfStorageThatWentReadAsTheEmptyText) {
+  const LifetimeCase cases[] = {
+      {"case of an element reassigned", CaseOfReassignedElement, ""},
+      {"view of a line reloaded by Recall", ViewOfReloadedLine, ""},
+      {"view of an erased array's element", ViewOfErasedElement, ""},
+      {"case of an element emptied in place", CaseOfEmptiedElement, ""},
+      {"view of a released persistent copy", ViewOfReleasedCopy, ""},
+      {"field beyond the last gets its separators", FieldBeyondTheLast, "a,b,,Y"},
+      {"case of the field copy into its field", CaseOfTheFieldCopyIntoItsField, "a,XBY,c"},
+      {"room over a deferred piece's source", RoomOverADeferredSource, "0123456789SOURCE"},
+      {"slot code carried over a 127 record", SlotCodeOverA127Record,
+       "HELLO" + std::string(300, '\0') + "!"},
+      {"odd UTF-16 text", OddWideText,
+       std::string("ab\t|\xFF\xFE"
+                   "a\0b\0\t\0",
+                   12)},
+  };
+  for (const LifetimeCase& c : cases) {
+    tw::ArrayCreate(13, 2);
+    EXPECT_EQ(c.run(), c.expected) << c.what;
+    tw::ArrayErase(13);
+  }
 }
 
 // ---- New pooled block ----

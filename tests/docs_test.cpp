@@ -22,6 +22,7 @@ void ExampleDeferredRead();
 void ExampleStringArguments();
 void ExampleOwnTemporaryText();
 void ExampleDeferredResults();
+void ExampleResultOfAReleasedText();
 void ExampleSmallFunctions();
 void ExampleRecoveryPoint();
 void ExampleInstallExceptionReport();
@@ -111,6 +112,7 @@ TEST(DocsStrings, ExamplesPrintWhatTheDocsShow) {
   EXPECT_EQ(RunExample(ExampleOwnTemporaryText), "Tarnwick!\r\n");
   EXPECT_EQ(RunExample(ExampleDeferredResults), "bb baa IXE\r\n");
   EXPECT_EQ(RunExample(ExampleSmallFunctions), "00FF 00000101 cdef\r\n");
+  EXPECT_EQ(RunExample(ExampleResultOfAReleasedText), "HELLO\r\n[]\r\n");
 }
 
 TEST(DocsErrors, RecoveryExampleShowsTheBoxAndGoesOn) {
