@@ -32,8 +32,7 @@ constexpr int kElements = 4;
 // What each ring slot's result produces, by slot number (1 to 15), and
 // whether it is a deferred zero buffer. Such a result counts one byte more
 // than it produces (its recorded length): an item of 127 gets that byte as a
-// zero; a table code reads the produced text and carries the record out, so
-// that the slot holds a plain text from then on.
+// zero; a table code reads the produced text, and the record stays deferred.
 std::string g_ring[kSlots + 1];
 bool g_zeroBuffer[kSlots + 1];
 int g_viewOf[kSlots + 1];  // the element whose text a slot views (ArrayElement), else -1
@@ -68,10 +67,9 @@ bool Tracing() {
   return tracing;
 }
 
-// The zero-buffer marks as an assembly's length pass sees them: a table code
-// carries a record out (the slot is plain for the items after it). Kept
-// apart until the assembly runs (Commit), since a skipped one changes
-// nothing.
+// The zero-buffer marks as an assembly's length pass sees them. Kept apart
+// until the assembly runs (Commit); no item changes them, since an assembly
+// carries no record out into the area.
 struct ZeroMarks {
   bool zero[kSlots + 1];
 };
@@ -84,8 +82,9 @@ std::string AsNewest(ZeroMarks& marks, int slot) {
   return marks.zero[slot] ? g_ring[slot] + '\0' : g_ring[slot];
 }
 
-std::string AsCode(ZeroMarks& marks, int slot) {
-  marks.zero[slot] = false;
+// A table code reads the produced text (a zero buffer's size in zeros); the
+// record stays in its slot.
+std::string AsCode(ZeroMarks&, int slot) {
   return g_ring[slot];
 }
 
@@ -143,7 +142,7 @@ struct Items {
   ZeroMarks marks;  // the marks after the length pass
 };
 
-// The assembly ran: its length pass carried out the records the codes named.
+// The assembly ran.
 void Commit(const Items& items) {
   for (int n = 1; n <= kSlots; ++n) g_zeroBuffer[n] = items.marks.zero[n];
 }
