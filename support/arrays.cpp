@@ -24,6 +24,7 @@ constexpr std::int64_t kLargestBlock = 0x7FFFFFFF;
 struct ArrayTable {
   std::uintptr_t entries[kArrayCount];
   bool records[kArrayCount];  // the entry holds a record array's first record
+  int recordCount;            // how many entries do
 };
 
 ArrayTable g_arrays = {};
@@ -116,6 +117,7 @@ void EraseNumber(int number, std::uintptr_t mark) {
   if (!HoldsSomething(entry)) return;
   const bool record = g_arrays.records[number];
   g_arrays.entries[number] = mark;
+  g_arrays.recordCount -= record ? 1 : 0;
   g_arrays.records[number] = false;
   if (record) {
     BlockRelease(entry - sizeof(RecordArrayHead));
@@ -236,19 +238,22 @@ ElementText FieldResult(ArrayElementEntry* entry, const char* text, std::int32_t
 
 // The array family's watcher (support/lifetimes.h): a field record whose
 // element or element text goes no longer describes a field; a record array
-// whose pooled block goes (BlockRelease) is no longer in the table.
+// whose pooled block goes (BlockRelease) is no longer in the table. None of
+// this lies in the temporary text area.
 void ForgetArrayStorage(std::uintptr_t from, std::uintptr_t to) {
   const auto entry = reinterpret_cast<std::uintptr_t>(g_field.elementEntry);
   const auto text = reinterpret_cast<std::uintptr_t>(g_field.elementText);
   if ((entry >= from && entry < to) || (text >= from && text < to)) {
     g_field.elementEntry = nullptr;
   }
+  if (g_arrays.recordCount == 0) return;
   for (int n = 0; n < kArrayCount; ++n) {
     if (!g_arrays.records[n]) continue;
     const std::uintptr_t head = g_arrays.entries[n] - sizeof(RecordArrayHead);
     if (head >= from && head < to) {
       g_arrays.entries[n] = kArrayNeverCreated;
       g_arrays.records[n] = false;
+      --g_arrays.recordCount;
     }
   }
 }
@@ -257,7 +262,7 @@ void EraseArraysAndPool();
 
 // The family holds storage from its first array or pooled block on.
 void WatchArrayStorage() {
-  WatchStorage(ForgetArrayStorage);
+  WatchStorage({ForgetArrayStorage, nullptr});
   OnFatalReport(FatalStage::kAfterReport, EraseArraysAndPool);
 }
 
@@ -507,6 +512,7 @@ void RecordArrayCreate(int number, std::int32_t recordSize, std::int32_t highest
   head->recordSize = recordSize;
   g_arrays.entries[number] = reinterpret_cast<std::uintptr_t>(head + 1);
   g_arrays.records[number] = true;
+  ++g_arrays.recordCount;
 }
 
 void RecordArrayErase(int number) {

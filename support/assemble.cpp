@@ -148,6 +148,8 @@ std::int64_t MeasurePieces(std::uint32_t control, const StringArg* items, int co
       pieces[i] = PieceOfItem(items[i], control);
     }
     total += pieces[i].length;
+    const auto text = reinterpret_cast<std::uintptr_t>(pieces[i].text);
+    NoteWatched(text, text + static_cast<std::uint32_t>(pieces[i].length));
   }
   g_assembly.count = count;
   return total;
@@ -183,6 +185,21 @@ void ForgetPieces(std::uintptr_t from, std::uintptr_t to) {
       piece.text = nullptr;
     }
   }
+}
+
+// The assembly's part of the quiet window (support/lifetimes.h).
+std::uintptr_t LowestPiece(std::uintptr_t at, std::uintptr_t end) {
+  std::uintptr_t lowest = UINTPTR_MAX;
+  for (int i = 0; i < g_assembly.count; ++i) {
+    const Piece& piece = g_assembly.pieces[i];
+    const auto from = reinterpret_cast<std::uintptr_t>(piece.text);
+    const std::uintptr_t to = from + static_cast<std::uint32_t>(piece.length);
+    if (piece.deferred == nullptr && piece.text != nullptr && to > at && from < end &&
+        from < lowest) {
+      lowest = from;
+    }
+  }
+  return lowest;
 }
 
 // Copies a short piece with at most two loads and two stores of one width
@@ -386,7 +403,11 @@ ArrayElementEntry* DestinationElement(const ResultSlotRecord* destination) {
 std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, int count,
                                 std::uintptr_t oldBlock) {
   if (CurrentResultSlot() == 0) EnsureLibraryInit();
-  WatchStorage(ForgetPieces);
+  static bool watching = false;
+  if (!watching) {
+    WatchStorage({ForgetPieces, LowestPiece});
+    watching = true;
+  }
   const Destination destination = DestinationOf(control);
   const int limit =
       destination == Destination::NewBlock ? kAssembleMaxItemsWithOldBlock : kAssembleMaxItems;

@@ -56,15 +56,11 @@ struct ResultRing {
   RecordCopy records[kResultSlotCount + 1];
   Range ranges[kResultSlotCount + 1][kRangesPerSlot];
   // Bit n: slot n has a range outside the temporary text area; slot n has an
-  // origin. Releases of heap storage look only at these slots.
+  // origin; slot n holds a record or an origin (its extra fields need
+  // clearing when it is filled again).
   std::uint32_t outsideSlots;
   std::uint32_t originSlots;
-  // The area is written from the free position upwards, so most new texts
-  // lie before every result still in the area: a write [from, to) with from
-  // at or after areaLastEnd and to at or before areaAhead overwrites nothing
-  // (every range that ends after areaLastEnd starts at areaAhead or later).
-  std::uintptr_t areaLastEnd;
-  std::uintptr_t areaAhead;
+  std::uint32_t extraSlots;
   int current;  // 0 before the first result
 };
 
@@ -73,7 +69,7 @@ struct PersistRotation {
   int index;
 };
 
-ResultRing g_ring = {{}, {}, {}, {}, {}, 0, 0, 0, UINTPTR_MAX, 0};
+ResultRing g_ring = {};
 PersistRotation g_persist = {};
 DeferredHandler g_deferredHandlers[4] = {};  // codes -124 to -121
 char g_hexText[16];
@@ -94,11 +90,10 @@ TextView ViewOfPair(std::uintptr_t address, std::int32_t length) {
 
 // The number (1 to 15) of a slot of the ring; 0 for any other record.
 int SlotNumber(const ResultSlotRecord* slot) {
-  const auto at = reinterpret_cast<std::uintptr_t>(slot);
-  const auto first = reinterpret_cast<std::uintptr_t>(&g_ring.slots[1]);
-  if (at < first || (at - first) % sizeof *slot != 0) return 0;
-  const std::uintptr_t n = (at - first) / sizeof *slot + 1;
-  return n <= kResultSlotCount ? static_cast<int>(n) : 0;
+  const std::uintptr_t offset =
+      reinterpret_cast<std::uintptr_t>(slot) - reinterpret_cast<std::uintptr_t>(&g_ring.slots[0]);
+  const std::uintptr_t n = offset / sizeof *slot;
+  return offset % sizeof *slot == 0 && n >= 1 && n <= kResultSlotCount ? static_cast<int>(n) : 0;
 }
 
 // The slot a string argument names (127 or codes 11 to 25), else nullptr.
@@ -139,12 +134,15 @@ bool RangesMeet(const Range& range, std::uintptr_t from, std::uintptr_t to) {
 
 // ---- What the ring holds, and forgetting it ----
 
+// The temporary text area's first byte, taken once (the ring's first use).
+std::uintptr_t g_areaBegin = 0;
+
 std::uintptr_t AreaBegin() {
-  return Address(TempTextArea());
+  return g_areaBegin;
 }
 
-bool InArea(const Range& range) {
-  return range.from >= AreaBegin() && range.to <= AreaBegin() + kTempTextAreaSize;
+bool InArea(std::uintptr_t from, std::uintptr_t to) {
+  return from >= AreaBegin() && to <= AreaBegin() + kTempTextAreaSize;
 }
 
 void ClearRecord(int n) {
@@ -153,17 +151,12 @@ void ClearRecord(int n) {
   g_ring.ranges[n][2] = {0, 0};
 }
 
-// Enters a range that slot n reads, keeping the area's bookkeeping true.
+// Enters a range that slot n reads, and tells the lifetimes' quiet window.
 void AddRange(int n, int index, std::uintptr_t from, std::uintptr_t to) {
-  const Range range = {from, to > from ? to : from + 1};
-  g_ring.ranges[n][index] = range;
-  if (InArea(range)) {
-    if (range.to > g_ring.areaLastEnd && range.from < g_ring.areaAhead) {
-      g_ring.areaAhead = range.from;
-    }
-  } else {
-    g_ring.outsideSlots |= 1u << n;
-  }
+  if (to <= from) to = from + 1;
+  g_ring.ranges[n][index] = {from, to};
+  NoteWatched(from, to);
+  if (!InArea(from, to)) g_ring.outsideSlots |= 1u << n;
 }
 
 // Slot n no longer reads anything: it holds the empty text. Its origin stays
@@ -183,27 +176,16 @@ bool SlotMeets(int n, std::uintptr_t from, std::uintptr_t to) {
   return false;
 }
 
-// The lowest start of the area ranges that end after end.
-std::uintptr_t AreaRangesAfter(std::uintptr_t end) {
+// The ring's part of the quiet window: the lowest start of its ranges that
+// end after at and start before end.
+std::uintptr_t LowestRingRange(std::uintptr_t at, std::uintptr_t end) {
   std::uintptr_t lowest = UINTPTR_MAX;
   for (int n = 1; n <= kResultSlotCount; ++n) {
     for (const Range& range : g_ring.ranges[n]) {
-      if (range.to > end && InArea(range) && range.from < lowest) lowest = range.from;
+      if (range.to > at && range.from < end && range.from < lowest) lowest = range.from;
     }
   }
   return lowest;
-}
-
-void ForgetInArea(std::uintptr_t from, std::uintptr_t to) {
-  if (from >= g_ring.areaLastEnd && to <= g_ring.areaAhead) {
-    g_ring.areaLastEnd = to;
-    return;
-  }
-  for (int n = 1; n <= kResultSlotCount; ++n) {
-    if (SlotMeets(n, from, to)) ForgetSlot(n);
-  }
-  g_ring.areaLastEnd = to;
-  g_ring.areaAhead = AreaRangesAfter(to);
 }
 
 // Persistent copies released by anyone else are no longer the rotation's.
@@ -217,8 +199,10 @@ void ForgetPersistedCopies(std::uintptr_t from, std::uintptr_t to) {
 // record sources lie in the range become empty texts; origins in it (an
 // array header released) are forgotten with their field mark.
 void ForgetRingStorage(std::uintptr_t from, std::uintptr_t to) {
-  if (from >= AreaBegin() && to <= AreaBegin() + kTempTextAreaSize) {
-    ForgetInArea(from, to);
+  if (InArea(from, to)) {
+    for (int n = 1; n <= kResultSlotCount; ++n) {
+      if (SlotMeets(n, from, to)) ForgetSlot(n);
+    }
     return;
   }
   for (std::uint32_t slots = g_ring.outsideSlots; slots != 0; slots &= slots - 1) {
@@ -383,6 +367,7 @@ TextView CarryOutIntoArea(int n) {
 // the copy and the ranges slot n now reads.
 void RecordWhatWasWritten(int n, const char* record, const char* end) {
   RecordCopy& copy = g_ring.records[n];
+  g_ring.extraSlots |= 1u << n;
   const std::uint32_t bytes = static_cast<std::uint32_t>(end - record);
   const int words = static_cast<int>(bytes / sizeof(DeferredWord));
   copy = {};
@@ -575,7 +560,8 @@ TextView ResolveString(StringArg argument) {
 ResultSlotRecord* ResultSlot(std::uintptr_t selector) {
   if (g_ring.current == 0) {
     EnsureLibraryInit();
-    WatchStorage(ForgetRingStorage);
+    WatchStorage({ForgetRingStorage, LowestRingRange});
+    g_areaBegin = Address(TempTextArea());
     g_ring.current = 1;
   } else if (selector == kSlotBack) {
     g_ring.current = g_ring.current == 1 ? kResultSlotCount : g_ring.current - 1;
@@ -599,28 +585,42 @@ void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t lengt
   slot->length = length;
   const int n = SlotNumber(slot);
   if (n == 0) return;
-  g_ring.origins[n] = 0;
-  g_ring.fieldSerials[n] = 0;
-  g_ring.originSlots &= ~(1u << n);
-  g_ring.outsideSlots &= ~(1u << n);
-  ClearRecord(n);
+  const std::uint32_t bit = 1u << n;
+  if ((g_ring.extraSlots & bit) != 0) {
+    g_ring.origins[n] = 0;
+    g_ring.fieldSerials[n] = 0;
+    g_ring.originSlots &= ~bit;
+    g_ring.extraSlots &= ~bit;
+    ClearRecord(n);
+  }
   // The shared empty text and a null address read no storage that can go.
+  Range& view = g_ring.ranges[n][0];
   if (text == nullptr || text == g_emptyText) {
-    g_ring.ranges[n][0] = {0, 0};
+    view = {0, 0};
+    g_ring.outsideSlots &= ~bit;
     return;
   }
-  const std::uint64_t bytes = length < 0 ? -std::int64_t{length} : length;
-  AddRange(n, 0, slot->address, slot->address + static_cast<std::uintptr_t>(bytes) + 1);
+  const std::uintptr_t from = slot->address;
+  const std::uint32_t bytes =
+      length < 0 ? 0u - static_cast<std::uint32_t>(length) : static_cast<std::uint32_t>(length);
+  const std::uintptr_t to = from + bytes + 1;
+  view = {from, to};
+  NoteWatched(from, to);
+  const std::uint32_t outside = InArea(from, to) ? 0 : bit;
+  g_ring.outsideSlots = (g_ring.outsideSlots & ~bit) | outside;
 }
 
 std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot) {
   const int n = SlotNumber(slot);
   g_ring.originSlots |= 1u << n;
+  g_ring.extraSlots |= 1u << n;
   return g_ring.origins[n];
 }
 
 std::uint32_t& ResultFieldSerial(const ResultSlotRecord* slot) {
-  return g_ring.fieldSerials[SlotNumber(slot)];
+  const int n = SlotNumber(slot);
+  g_ring.extraSlots |= 1u << n;
+  return g_ring.fieldSerials[n];
 }
 
 bool ResultReads(const ResultSlotRecord* slot, const void* from, const void* to) {
@@ -647,7 +647,8 @@ char* MaterialiseResult(const ResultSlotRecord* slot, char* destination, std::si
 // the text the record stands for. The copies are pooled blocks: when one is
 // released by anyone else its place forgets it (ForgetPersistedCopies).
 char* ResultPersist() {
-  WatchStorage(ForgetRingStorage);
+  WatchStorage({ForgetRingStorage, LowestRingRange});
+  g_areaBegin = Address(TempTextArea());
   const ResultSlotRecord* newest = g_ring.current == 0 ? nullptr : &g_ring.slots[g_ring.current];
   const TextView text =
       newest == nullptr ? EmptyView() : ViewOfPair(newest->address, newest->length);

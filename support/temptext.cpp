@@ -26,7 +26,10 @@ char* AreaStart() {
 }  // namespace
 
 char* TempTextBegin() {
-  if (g_area.freePosition == nullptr) g_area.freePosition = AreaStart();
+  if (g_area.freePosition == nullptr) {
+    g_area.freePosition = AreaStart();
+    SetStorageWrittenInOrder(AreaStart(), kTempTextAreaSize);
+  }
   return g_area.freePosition;
 }
 
