@@ -382,7 +382,7 @@ ElementText ArrayElement(int number, std::uint32_t index) {
   if (fieldNumber >= 0) result = FieldResult(entry, result.text, result.length, shape, fieldNumber);
   ResultSlotRecord* slot = ResultSlot(kSlotNext);
   FillResultSlot(slot, result.text, result.length);
-  ResultOrigin(slot) = reinterpret_cast<std::uintptr_t>(entry);
+  SetResultOrigin(slot, reinterpret_cast<std::uintptr_t>(entry));
   if (fieldNumber >= 0) ResultFieldSerial(slot) = g_fieldReads.serial;
   return result;
 }

@@ -55,10 +55,15 @@ struct AssembleSettings {
   std::int32_t consoleRedraw;
 };
 
-// The pieces of the assembly in progress; count is 0 between calls.
+// The pieces of the assembly in progress; count is 0 between calls. Beside
+// them: whether any is deferred, and the range the plain ones lie in, so
+// that the room's checks usually take one compare.
 struct Assembly {
   Piece pieces[kAssembleMaxItems];
   int count;
+  bool anyDeferred;
+  std::uintptr_t low;
+  std::uintptr_t high;
 };
 
 Assembly g_assembly = {};
@@ -140,6 +145,9 @@ std::int64_t MeasurePieces(std::uint32_t control, const StringArg* items, int co
   std::int64_t total = 0;
   int taken = 0;
   Piece* pieces = g_assembly.pieces;
+  bool anyDeferred = false;
+  std::uintptr_t low = UINTPTR_MAX;
+  std::uintptr_t high = 0;
   for (int i = 0; i < count; ++i) {
     if (items[i] == kNewestResult) {
       pieces[i] = PieceOfSlot(SlotBefore(newestTaken - 1 - taken));
@@ -147,10 +155,21 @@ std::int64_t MeasurePieces(std::uint32_t control, const StringArg* items, int co
     } else {
       pieces[i] = PieceOfItem(items[i], control);
     }
-    total += pieces[i].length;
+    const std::int32_t length = pieces[i].length;
+    total += length;
+    anyDeferred |= pieces[i].deferred != nullptr;
     const auto text = reinterpret_cast<std::uintptr_t>(pieces[i].text);
-    NoteWatched(text, text + static_cast<std::uint32_t>(pieces[i].length));
+    if (length > 0 && pieces[i].deferred == nullptr) {
+      low = text < low ? text : low;
+      high = text + static_cast<std::uint32_t>(length) > high
+                 ? text + static_cast<std::uint32_t>(length)
+                 : high;
+    }
   }
+  if (low < high) NoteWatched(low, high);
+  g_assembly.anyDeferred = anyDeferred;
+  g_assembly.low = low;
+  g_assembly.high = high;
   g_assembly.count = count;
   return total;
 }
@@ -167,6 +186,9 @@ bool PieceReads(const Piece& piece, const char* from, const char* to) {
 }
 
 bool AnyPieceReads(const char* from, const char* to) {
+  const auto begin = reinterpret_cast<std::uintptr_t>(from);
+  const auto end = reinterpret_cast<std::uintptr_t>(to);
+  if (!g_assembly.anyDeferred && (end <= g_assembly.low || begin >= g_assembly.high)) return false;
   for (int i = 0; i < g_assembly.count; ++i) {
     if (PieceReads(g_assembly.pieces[i], from, to)) return true;
   }
@@ -305,7 +327,7 @@ void FieldWriteBack(const char* value, std::int64_t length) {
 bool FieldIsCurrent(const ResultSlotRecord* destination) {
   const FieldRecord& field = ArrayFieldRecord();
   const ArrayElementEntry* entry = field.elementEntry;
-  if (entry == nullptr || ResultFieldSerial(destination) != FieldReadSerial()) return false;
+  if (entry == nullptr || FieldSerialOf(destination) != FieldReadSerial()) return false;
   if (entry->length == 0) return field.elementLength == 0;
   return entry->address == reinterpret_cast<std::uintptr_t>(field.elementText) &&
          entry->length == field.elementLength;
@@ -390,10 +412,26 @@ char* AreaRoom(std::int64_t total, std::size_t roomSize, char** temporaryBlock) 
   return *temporaryBlock;
 }
 
+// An element that owns a text at least as long as the new one keeps its
+// block when the new text and its three zero bytes fit: the old text is
+// overwritten in place (everything that read it is forgotten first), unless
+// a piece reads it. Returns the block, or nullptr when a new one is needed.
+char* ReusedElementText(ArrayElementEntry* element, std::int64_t total) {
+  if (element->length <= 0 || total <= 0 || total > element->length) return nullptr;
+  char* const text = reinterpret_cast<char*>(element->address);
+  const SIZE_T capacity = HeapSize(GetProcessHeap(), 0, text);
+  if (capacity == static_cast<SIZE_T>(-1) || capacity < static_cast<SIZE_T>(total) + 3)
+    return nullptr;
+  const std::size_t bytes = static_cast<std::size_t>(element->length) + 1;
+  if (AnyPieceReads(text, text + bytes)) return nullptr;
+  ForgetStorage(text, bytes);
+  return text;
+}
+
 // The element a destination result names: its origin, which the ring
 // forgets when the array's elements are released or moved.
 ArrayElementEntry* DestinationElement(const ResultSlotRecord* destination) {
-  const std::uintptr_t origin = destination != nullptr ? ResultOrigin(destination) : 0;
+  const std::uintptr_t origin = destination != nullptr ? OriginOf(destination) : 0;
   if (origin == 0) FatalError(kErrorArrayUndefined, nullptr);
   return reinterpret_cast<ArrayElementEntry*>(origin);
 }
@@ -419,10 +457,12 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
   g_assembly.count = 0;
   const std::int64_t total = MeasurePieces(control, items, count, newestTaken);
   if (total > kLongestText) FatalError(kErrorBuffer, nullptr);
-  const ResultSlotRecord* destinationResult = SlotBefore(newestTaken);
+  const bool namesResult =
+      destination == Destination::Element || destination == Destination::Buffer;
+  const ResultSlotRecord* destinationResult = namesResult ? SlotBefore(newestTaken) : nullptr;
   const std::size_t roomSize = static_cast<std::size_t>(total) + kSpareBytes;
   const bool toField = destination == Destination::Element && destinationResult != nullptr &&
-                       ResultFieldSerial(destinationResult) != 0;
+                       FieldSerialOf(destinationResult) != 0;
 
   // Room for the text, chosen so that nothing the assembly writes lands under
   // a piece: every piece (and every record's sources) is read where it was
@@ -439,13 +479,16 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
     room = FieldRoom(roomSize, &temporaryBlock);
   } else if (destination == Destination::Element) {
     element = DestinationElement(destinationResult);
-    if (element->length > 0) {
-      oldElementText = reinterpret_cast<const char*>(element->address);
-      oldElementLength = element->length;
+    room = ReusedElementText(element, total);
+    if (room == nullptr) {
+      if (element->length > 0) {
+        oldElementText = reinterpret_cast<const char*>(element->address);
+        oldElementLength = element->length;
+      }
+      char* text = NewElementText(total);
+      room = total == 0 ? nullptr : text;
+      element->address = reinterpret_cast<std::uintptr_t>(text);
     }
-    char* text = NewElementText(total);
-    room = total == 0 ? nullptr : text;
-    element->address = reinterpret_cast<std::uintptr_t>(text);
     element->length = static_cast<std::int32_t>(total);
   } else {
     room = AreaRoom(total, roomSize, &temporaryBlock);

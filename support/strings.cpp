@@ -61,15 +61,20 @@ struct ResultRing {
   std::uint32_t outsideSlots;
   std::uint32_t originSlots;
   std::uint32_t extraSlots;
+  // A range that holds every origin (they lie in a few array headers), so
+  // that a release elsewhere passes them in two compares.
+  std::uintptr_t originLow;
+  std::uintptr_t originHigh;
   int current;  // 0 before the first result
 };
 
 struct PersistRotation {
   char* places[kPersistPlaces + 1];  // 1 to 7
   int index;
+  int count;  // places that hold a copy
 };
 
-ResultRing g_ring = {};
+ResultRing g_ring = {{}, {}, {}, {}, {}, 0, 0, 0, UINTPTR_MAX, 0, 0};
 PersistRotation g_persist = {};
 DeferredHandler g_deferredHandlers[4] = {};  // codes -124 to -121
 char g_hexText[16];
@@ -191,7 +196,10 @@ std::uintptr_t LowestRingRange(std::uintptr_t at, std::uintptr_t end) {
 // Persistent copies released by anyone else are no longer the rotation's.
 void ForgetPersistedCopies(std::uintptr_t from, std::uintptr_t to) {
   for (char*& place : g_persist.places) {
-    if (place != nullptr && Address(place) >= from && Address(place) < to) place = nullptr;
+    if (place != nullptr && Address(place) >= from && Address(place) < to) {
+      place = nullptr;
+      --g_persist.count;
+    }
   }
 }
 
@@ -209,15 +217,25 @@ void ForgetRingStorage(std::uintptr_t from, std::uintptr_t to) {
     const int n = __builtin_ctz(slots);
     if (SlotMeets(n, from, to)) ForgetSlot(n);
   }
-  for (std::uint32_t slots = g_ring.originSlots; slots != 0; slots &= slots - 1) {
-    const int n = __builtin_ctz(slots);
-    if (g_ring.origins[n] >= from && g_ring.origins[n] < to) {
-      g_ring.origins[n] = 0;
-      g_ring.fieldSerials[n] = 0;
-      g_ring.originSlots &= ~(1u << n);
+  if (g_ring.originSlots != 0 && from <= g_ring.originHigh && to > g_ring.originLow) {
+    std::uintptr_t low = UINTPTR_MAX;
+    std::uintptr_t high = 0;
+    for (std::uint32_t slots = g_ring.originSlots; slots != 0; slots &= slots - 1) {
+      const int n = __builtin_ctz(slots);
+      const std::uintptr_t origin = g_ring.origins[n];
+      if (origin >= from && origin < to) {
+        g_ring.origins[n] = 0;
+        g_ring.fieldSerials[n] = 0;
+        g_ring.originSlots &= ~(1u << n);
+        continue;
+      }
+      low = origin < low ? origin : low;
+      high = origin > high ? origin : high;
     }
+    g_ring.originLow = low;
+    g_ring.originHigh = high;
   }
-  ForgetPersistedCopies(from, to);
+  if (g_persist.count != 0) ForgetPersistedCopies(from, to);
 }
 
 // ---- Carrying out records ----
@@ -614,7 +632,29 @@ std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot) {
   const int n = SlotNumber(slot);
   g_ring.originSlots |= 1u << n;
   g_ring.extraSlots |= 1u << n;
+  // The caller may write any origin through the reference.
+  g_ring.originLow = 0;
+  g_ring.originHigh = UINTPTR_MAX;
   return g_ring.origins[n];
+}
+
+std::uintptr_t OriginOf(const ResultSlotRecord* slot) {
+  return g_ring.origins[SlotNumber(slot)];
+}
+
+std::uint32_t FieldSerialOf(const ResultSlotRecord* slot) {
+  return g_ring.fieldSerials[SlotNumber(slot)];
+}
+
+void SetResultOrigin(const ResultSlotRecord* slot, std::uintptr_t origin) {
+  const int n = SlotNumber(slot);
+  g_ring.origins[n] = origin;
+  if (n == 0 || origin == 0) return;
+  g_ring.originSlots |= 1u << n;
+  g_ring.extraSlots |= 1u << n;
+  if (g_ring.originLow > g_ring.originHigh) g_ring.originLow = g_ring.originHigh = origin;
+  g_ring.originLow = origin < g_ring.originLow ? origin : g_ring.originLow;
+  g_ring.originHigh = origin > g_ring.originHigh ? origin : g_ring.originHigh;
 }
 
 std::uint32_t& ResultFieldSerial(const ResultSlotRecord* slot) {
@@ -665,6 +705,7 @@ char* ResultPersist() {
   g_persist.index = g_persist.index == kPersistPlaces ? 1 : g_persist.index + 1;
   char* const old = g_persist.places[g_persist.index];
   g_persist.places[g_persist.index] = copy;
+  g_persist.count += old == nullptr ? 1 : 0;
   BlockRelease(old);
   return copy;
 }

@@ -39,6 +39,15 @@ inline StringArg Arg(const void* text) {
 // When the array's elements are released or moved the origin becomes 0.
 std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot);
 
+// Sets the origin of a ring slot (as ResultOrigin(slot) = origin does, but
+// the ring keeps the range its origins lie in, so releases elsewhere pass
+// them quickly).
+void SetResultOrigin(const ResultSlotRecord* slot, std::uintptr_t origin);
+
+// The origin and the field mark of a slot, read without the reference.
+std::uintptr_t OriginOf(const ResultSlotRecord* slot);
+std::uint32_t FieldSerialOf(const ResultSlotRecord* slot);
+
 // The field mark of a ring slot: not 0 when the slot holds a field read from
 // an element (the array family's count of field reads at that moment), so
 // that an assignment to it goes to that field; 0 otherwise.
