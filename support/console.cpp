@@ -113,7 +113,7 @@ char* ConsoleInput(const char* prompt, const char* preTyped) {
   return TempTextEnd(at + length, kSlotNext).text;
 }
 
-KeyPress WaitKey() {
+PressedKey WaitKey() {
   FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
   const int first = _getch();
   if (first == 0 || first == 224) return {_getch(), 1};

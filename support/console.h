@@ -38,10 +38,15 @@ char* ConsoleInput(const char* prompt, const char* preTyped);
 
 // A key press: the key's code and 1 for an extended key (function and cursor
 // keys: their second code), else 0.
-struct KeyPress {
+struct PressedKey {
   std::int32_t code;
   std::int32_t extended;
 };
+// The earlier name of the same record. X11's headers define KeyPress as a
+// macro: a program that includes them gets PressedKey only.
+#ifndef KeyPress
+using KeyPress = PressedKey;
+#endif
 
 // Codes of extended keys (flag 1), as WaitKey reports them.
 constexpr std::int32_t kKeyF1 = 59;  // F2 to F10: 60 to 68
@@ -66,7 +71,7 @@ constexpr std::int32_t kKeyEscape = 27;
 // gives 59 with flag 1, the Up arrow 72 with flag 1, the letter a 97 with flag
 // 0. Natively, at the end of a standard input that is no terminal, the code is
 // -1.
-KeyPress WaitKey();
+PressedKey WaitKey();
 
 // Places the cursor of the standard output console at the 0-based column and
 // row; returns the system's result (0 when the output is no console, or a

@@ -241,7 +241,7 @@ TEST(CursorLocate, FailsWhenTheOutputIsNoConsoleOrThePositionIsOutOfRange) {
 #ifndef _WIN32
 struct KeyCase {
   const char* bytes;
-  tw::KeyPress expected;
+  tw::PressedKey expected;
 };
 
 TEST(WaitKey, MapsEscapeSequencesToTheCodesOfExtendedKeys) {
@@ -257,7 +257,7 @@ TEST(WaitKey, MapsEscapeSequencesToTheCodesOfExtendedKeys) {
   };
   for (const KeyCase& c : kCases) {
     StdinFrom input(c.bytes);
-    const tw::KeyPress key = tw::WaitKey();
+    const tw::PressedKey key = tw::WaitKey();
     EXPECT_EQ(key.code, c.expected.code) << "bytes " << c.bytes + (c.bytes[0] == 27);
     EXPECT_EQ(key.extended, c.expected.extended) << "bytes " << c.bytes + (c.bytes[0] == 27);
   }

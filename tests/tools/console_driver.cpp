@@ -82,7 +82,7 @@ int RunWaitKey(int count, int sleepMs) {
   SleepMs(sleepMs);
   Print("ready\r\n");
   for (int i = 0; i < count; ++i) {
-    const tw::KeyPress key = tw::WaitKey();
+    const tw::PressedKey key = tw::WaitKey();
     Print("key " + std::to_string(key.code) + " " + std::to_string(key.extended) + "\r\n");
   }
   const Mode after = ReadMode();
