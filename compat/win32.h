@@ -7,6 +7,13 @@
 #include <windows.h>
 #else
 
+// Natively these declarations are the library's own Win32 subset, in the
+// global namespace as on Windows: a translation unit cannot hold them and
+// another Win32 header set (such as Wine's) at once.
+#if defined(_WINDEF_) || defined(_WINDOWS_) || defined(_WINNT_) || defined(__WINE_WINDEF_H)
+#error "Tarnwick's headers declare their own Win32 subset natively; do not include them together with another Win32 header set"
+#endif
+
 #include <cstddef>
 #include <cstdint>
 

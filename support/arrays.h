@@ -9,7 +9,7 @@
 // See docs/arrays.md.
 #pragma once
 
-#include "compat/win32.h"
+#include "../compat/win32.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -6,12 +6,12 @@
 // See docs/assemble.md.
 #pragma once
 
-#include "compat/win32.h"
+#include "../compat/win32.h"
 
 #include <cstdint>
 #include <initializer_list>
 
-#include "support/strings.h"
+#include "strings.h"
 
 namespace tw {
 

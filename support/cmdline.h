@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "support/strings.h"
-#include "support/temptext.h"
+#include "strings.h"
+#include "temptext.h"
 
 namespace tw {
 

@@ -5,7 +5,7 @@
 // See docs/errors.md.
 #pragma once
 
-#include "compat/win32.h"
+#include "../compat/win32.h"
 
 #include <cstdint>
 

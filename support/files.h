@@ -5,7 +5,7 @@
 // whole-file comparison. See docs/files.md.
 #pragma once
 
-#include "compat/win32.h"
+#include "../compat/win32.h"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 // empty strings point at.
 #pragma once
 
-#include "compat/win32.h"
+#include "../compat/win32.h"
 
 #include <cstddef>
 #include <cstdint>

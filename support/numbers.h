@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "support/strings.h"
+#include "strings.h"
 
 namespace tw {
 

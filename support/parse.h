@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "support/strings.h"
+#include "strings.h"
 
 namespace tw {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "support/arrays.h"
+#include "arrays.h"
 
 namespace tw {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "support/strings.h"
+#include "strings.h"
 
 namespace tw {
 

@@ -12,8 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "support/startup.h"
-#include "support/temptext.h"
+#include "startup.h"
+#include "temptext.h"
 
 namespace tw {
 

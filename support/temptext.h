@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "support/startup.h"
+#include "startup.h"
 
 namespace tw {
 

@@ -9,7 +9,7 @@
 // is written to standard error and answered as its default button would be.
 #pragma once
 
-#include "compat/win32.h"
+#include "../compat/win32.h"
 
 namespace tw {
 
