@@ -86,6 +86,7 @@ std::uintptr_t TextAssembleWords(const std::uintptr_t* words);
 std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, int count,
                                 std::uintptr_t oldBlock);
 
+// The typed form with the items listed in place, in text order.
 inline std::uintptr_t TextAssemble(std::uint32_t control, std::initializer_list<StringArg> items,
                                    std::uintptr_t oldBlock = 0) {
   return TextAssembleList(control, items.begin(), static_cast<int>(items.size()), oldBlock);

@@ -72,6 +72,8 @@ struct NumberOperand {
 static_assert(sizeof(NumberOperand) == 4, "an operand is one 32-bit word");
 #endif
 
+// Operand words of each kind: a 32-bit integer, a float's bits, the address
+// of a double, an extended value or a 64-bit integer, a register selector.
 inline NumberOperand Int32Operand(std::int32_t value) {
   return {static_cast<std::uintptr_t>(static_cast<std::uint32_t>(value))};
 }
@@ -100,6 +102,7 @@ inline NumberOperand XmmOperand(int n) {
 char* FormatNumberList(StringArg format, std::uint32_t descriptor, const NumberOperand* operands,
                        int count);
 
+// The same with the operands listed in place.
 inline char* FormatNumber(StringArg format, std::uint32_t descriptor,
                           std::initializer_list<NumberOperand> operands) {
   return FormatNumberList(format, descriptor, operands.begin(), static_cast<int>(operands.size()));

@@ -46,6 +46,8 @@ bool KernelSetAvailable(KernelSet set);
 // by the dispatch place of each routine family.
 extern std::atomic<std::int32_t> g_kernelSet;
 
+// The chosen set as its number (1 SSE2, 2 AVX2, 3 AVX-512), chosen now when
+// it is not yet.
 inline std::int32_t ActiveKernelNumber() {
   const std::int32_t set = g_kernelSet.load(std::memory_order_relaxed);
   return set != 0 ? set : static_cast<std::int32_t>(ChooseKernels());
@@ -61,6 +63,7 @@ inline bool UseAvx2Kernels() {
 #endif
 }
 
+// True under the AVX-512 set only.
 inline bool UseAvx512Kernels() {
 #if defined(__x86_64__)
   return ActiveKernelNumber() == static_cast<std::int32_t>(KernelSet::kAvx512);

@@ -85,6 +85,8 @@ int LabelTabs(const char* label);
 // as it was at the statement's own start (also after nested statements).
 extern "C" void tw_TraceRun(const tw::TraceStatement* statement, const tw::TraceValue* items);
 
+// A trace statement to sink (TraceSink::Console or TraceSink::MsgBox) with a
+// title and TraceItem values; TW_TRACE_CONSOLE and TW_TRACE_BOX name the sink.
 #define TW_TRACE(sink, title, ...)                                                         \
   do {                                                                                     \
     const ::tw::TraceValue tw_trace_items_[] = {__VA_ARGS__};                              \
@@ -96,5 +98,6 @@ extern "C" void tw_TraceRun(const tw::TraceStatement* statement, const tw::Trace
     ::tw_TraceRun(&tw_trace_statement_, tw_trace_items_);                                  \
   } while (0)
 
+// A trace statement on the console, and one in a message box (OK and Cancel).
 #define TW_TRACE_CONSOLE(title, ...) TW_TRACE(::tw::TraceSink::Console, title, __VA_ARGS__)
 #define TW_TRACE_BOX(title, ...) TW_TRACE(::tw::TraceSink::MsgBox, title, __VA_ARGS__)
