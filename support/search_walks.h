@@ -398,22 +398,25 @@ TW_WALK typename S::Mask FoldedEqual(typename S::Vector bytes, typename S::Vecto
   return S::Equal(kFold ? S::Or(bytes, fold) : bytes, wanted);
 }
 
-// The word test of a match at q (docs/search.md): the bytes before and after
-// it must be 64 or less, for needles whose first byte is above 32.
-inline bool WordBoundaries(Bytes hay, std::size_t q, std::size_t length, Bytes needleText,
-                           std::uint32_t mode) {
-  return (mode & kFindWholeWord) == 0 || needleText[0] <= 32 ||
-         (hay[q + length] <= 64 && (q == 0 || hay[q - 1] <= 64));
+// The word test of a match at q (docs/search.md) when kWord: the bytes
+// before and after it must be 64 or less, for needles whose first byte is
+// above 32.
+template <bool kWord>
+inline bool WordBoundaries(Bytes hay, std::size_t q, std::size_t length, Bytes needleText) {
+  return !kWord || needleText[0] <= 32 || (hay[q + length] <= 64 && (q == 0 || hay[q - 1] <= 64));
 }
 
-// The short way of a search from the start: the haystack's first block is
-// tested before anything is known of the haystack's length, with single loads
-// at the haystack, one byte on and at each candidate (two blocks from the
-// haystack's start lie within its page); the walk goes on from the next
-// block.
-template <typename S, bool kFold>
-TW_WALK std::int32_t PlainFirstBlock(Bytes hay, Bytes needleText, typename S::Vector block,
-                                     std::size_t length, std::uint32_t mode) {
+// The short way of a search from the start, over the haystack's first
+// kShortStretch bytes: blocks of positions tested on the needle's first two
+// bytes and for a zero at once (the byte-wise minimum of their disagreement
+// and the bytes), before anything is known of the haystack's length, with
+// single loads at p, one byte on and at each candidate while two blocks from
+// p lie within the page; the walk goes on from there.
+constexpr std::size_t kShortStretch = 256;
+
+template <typename S, bool kFold, bool kWord>
+TW_WALK std::int32_t PlainShortWalk(Bytes hay, Bytes needleText, typename S::Vector block,
+                                    std::size_t length, std::uint32_t mode) {
   using Mask = typename S::Mask;
   using Vector = typename S::Vector;
   // The needle's first two bytes folded and repeated, the fold bits, and the
@@ -424,24 +427,33 @@ TW_WALK std::int32_t PlainFirstBlock(Bytes hay, Bytes needleText, typename S::Ve
   const Vector second = S::Broadcast(needleText[1] | (kFold ? RestFold(mode) : 0));
   const Vector foldLanes = S::Or(fold1, S::FirstLane(kFold ? FirstFold(mode) : 0));
   const Vector text = kFold ? S::Or(block, foldLanes) : block;
-  const Vector b0 = S::Load(hay);
-  const Mask zeros = S::Zeros(b0);
-  Mask candidates = FoldedEqual<S, kFold>(b0, fold0, first) &
-                    FoldedEqual<S, kFold>(S::Load(hay + 1), fold1, second);
-  // Positions before the zero (folded, a zero and a space agree).
-  if (zeros != 0) candidates &= (zeros - 1) & ~zeros;
   const Mask span = FirstLanes<Mask>(length);
-  while (candidates != 0) {
-    const std::size_t q = LowestLane(candidates);
-    const Vector h = S::Load(hay + q);
-    if (((~FoldedEqual<S, kFold>(h, foldLanes, text) | S::Zeros(h)) & span) == 0 &&
-        WordBoundaries(hay, q, length, needleText, mode)) {
-      return PositionOf(static_cast<std::ptrdiff_t>(q));
+  std::size_t p = 0;
+  do {
+    const Vector b0 = S::Load(hay + p);
+    const Vector b1 = S::Load(hay + p + 1);
+    const Vector disagree = kFold
+                                ? S::Or(S::FoldXor(b0, fold0, first), S::FoldXor(b1, fold1, second))
+                                : S::OrXor(S::Xor(b1, second), b0, first);
+    if (!S::NoZero(S::Min(disagree, b0))) {
+      const Mask zeros = S::Zeros(b0);
+      Mask candidates = S::Zeros(disagree);
+      // Positions before the zero (folded, a zero and a space agree).
+      if (zeros != 0) candidates &= (zeros - 1) & ~zeros;
+      while (candidates != 0) {
+        const std::size_t q = p + LowestLane(candidates);
+        const Vector h = S::Load(hay + q);
+        if (((~FoldedEqual<S, kFold>(h, foldLanes, text) | S::Zeros(h)) & span) == 0 &&
+            WordBoundaries<kWord>(hay, q, length, needleText)) {
+          return PositionOf(static_cast<std::ptrdiff_t>(q));
+        }
+        candidates &= candidates - 1;
+      }
+      if (zeros != 0) return 0;
     }
-    candidates &= candidates - 1;
-  }
-  if (zeros != 0) return PositionOf(kNotFound);
-  return ForwardFrom<S>(hay, S::kWidth, needleText, length, mode);
+    p += S::kWidth;
+  } while (p < kShortStretch && BlockFitsInPage(hay + p, 2 * S::kWidth));
+  return ForwardFrom<S>(hay, p, needleText, length, mode);
 }
 
 // A needle or haystack next to a page end: the needle measured from the
@@ -477,8 +489,16 @@ TW_WALK std::int32_t FindPlainWith(std::int32_t start, std::uintptr_t haystack,
   const typename S::Vector block = S::Load(needleText);
   const std::size_t length = LengthInBlock<S>(block);
   if (length < 2) return GeneralPosition(start, haystack, needle, mode);
-  return mode == 0 ? PlainFirstBlock<S, false>(hay, needleText, block, length, mode)
-                   : PlainFirstBlock<S, true>(hay, needleText, block, length, mode);
+  switch (mode) {
+    case 0:
+      return PlainShortWalk<S, false, false>(hay, needleText, block, length, mode);
+    case kFindWholeWord:
+      return PlainShortWalk<S, false, true>(hay, needleText, block, length, mode);
+    default:
+      return (mode & kFindWholeWord) == 0
+                 ? PlainShortWalk<S, true, false>(hay, needleText, block, length, mode)
+                 : PlainShortWalk<S, true, true>(hay, needleText, block, length, mode);
+  }
 }
 
 // The short way of a backward search from the end: the haystack measured
@@ -486,7 +506,7 @@ TW_WALK std::int32_t FindPlainWith(std::int32_t start, std::uintptr_t haystack,
 // its first block (and two blocks lie within its page), that block tested on
 // the needle's first two and last bytes, candidates verified from the highest
 // down, each in one compare; else the backward walk.
-template <typename S, bool kFold>
+template <typename S, bool kFold, bool kWord>
 TW_WALK std::int32_t PlainLastMatch(Bytes hay, Bytes needleText, typename S::Vector block,
                                     std::size_t length, std::uint32_t mode) {
   using Mask = typename S::Mask;
@@ -512,7 +532,7 @@ TW_WALK std::int32_t PlainLastMatch(Bytes hay, Bytes needleText, typename S::Vec
   while (candidates != 0) {
     const unsigned q = HighestLane(candidates);
     if ((~FoldedEqual<S, kFold>(S::Load(hay + q), foldLanes, text) & span) == 0 &&
-        WordBoundaries(hay, q, length, needleText, mode)) {
+        WordBoundaries<kWord>(hay, q, length, needleText)) {
       return PositionOf(static_cast<std::ptrdiff_t>(q));
     }
     candidates &= ~(Mask{1} << q);
@@ -531,8 +551,16 @@ TW_WALK std::int32_t FindPlainBackwardWith(std::int32_t start, std::uintptr_t ha
   if (length < 2) return GeneralPosition(start, haystack, needle, mode);
   const std::uint32_t plain = mode & ~kFindBackward;
   const Bytes hay = reinterpret_cast<Bytes>(haystack);
-  return plain == 0 ? PlainLastMatch<S, false>(hay, needleText, block, length, plain)
-                    : PlainLastMatch<S, true>(hay, needleText, block, length, plain);
+  switch (plain) {
+    case 0:
+      return PlainLastMatch<S, false, false>(hay, needleText, block, length, plain);
+    case kFindWholeWord:
+      return PlainLastMatch<S, false, true>(hay, needleText, block, length, plain);
+    default:
+      return (plain & kFindWholeWord) == 0
+                 ? PlainLastMatch<S, true, false>(hay, needleText, block, length, plain)
+                 : PlainLastMatch<S, true, true>(hay, needleText, block, length, plain);
+  }
 }
 
 // The bytes up to the nearer of the two pages' ends.
@@ -542,16 +570,14 @@ inline std::size_t BytesBeforeAPageEnd(Bytes x, Bytes y) {
   return toX < toY ? toX : toY;
 }
 
-// TextCompare's walk. One block first (short texts end there), then on from
-// x's next block boundary (x's blocks never straddle two cache lines; the
-// bytes compared again go on), four blocks at a time while they lie within
-// both pages: all four tested at once on the byte-wise OR of their
-// differences and the minimum of their bytes. Else the whole blocks before
+// TextCompare's walk from p (after the first block: from x's next block
+// boundary), four blocks at a time while they lie within both pages: all four tested at once on the
+// byte-wise OR of their differences and the minimum of their bytes. Else the whole blocks before
 // the nearer page end, then the block that ends there (bytes already compared
 // included), or, within the first block, only the bytes up to that end: by
 // masked loads, or byte by byte.
 template <typename S, bool kFold>
-TW_WALK CompareResult CompareWalk(const char* a, const char* b) {
+TW_WALK CompareResult CompareWalk(const char* a, const char* b, std::size_t p) {
   using Mask = typename S::Mask;
   using Vector = typename S::Vector;
   constexpr std::size_t kLane = S::kWidth;
@@ -559,13 +585,7 @@ TW_WALK CompareResult CompareWalk(const char* a, const char* b) {
   Bytes y = reinterpret_cast<Bytes>(b);
   // The bits a difference counts in: all but the fold bit when folding.
   const Vector keep = S::Broadcast(kFold ? 0xDF : 0xFF);
-  std::size_t p = 0;
   Mask stops;
-  if (BlockFitsInPage(x, kLane) && BlockFitsInPage(y, kLane)) {
-    stops = S::template Stops<kFold>(S::Load(x), S::Load(y)) & S::kAll;
-    if (stops != 0) goto found;
-    p = kLane - (reinterpret_cast<std::uintptr_t>(x) & (kLane - 1));
-  }
   for (;;) {
     if (BlockFitsInPage(x + p, 4 * kLane) && BlockFitsInPage(y + p, 4 * kLane)) {
       const Vector x0 = S::Load(x + p), y0 = S::Load(y + p);
@@ -635,9 +655,34 @@ found:
           static_cast<std::int32_t>(p)};
 }
 
+// The walk after the first block (from 0 when that was not read), out of
+// line: only texts longer than a block get there.
+template <typename S, bool kFold>
+TW_WALK_ENTRY __attribute__((noinline)) CompareResult CompareOn(const char* a, const char* b,
+                                                                std::size_t from) {
+  return CompareWalk<S, kFold>(a, b, from);
+}
+
+// The first block of both texts, when it lies within both pages, without
+// anything else: short texts end there.
 template <typename S>
 TW_WALK CompareResult CompareWith(const char* a, const char* b, std::int32_t mode) {
-  return mode != 0 ? CompareWalk<S, true>(a, b) : CompareWalk<S, false>(a, b);
+  std::size_t from = 0;
+  if (BlockFitsInPage(a, S::kWidth) && BlockFitsInPage(b, S::kWidth)) {
+    const typename S::Vector x = S::Load(a);
+    const typename S::Vector y = S::Load(b);
+    const typename S::Mask stops =
+        (mode != 0 ? S::template Stops<true>(x, y) : S::template Stops<false>(x, y)) & S::kAll;
+    if (stops != 0) {
+      const unsigned p = LowestLane(stops);
+      return {static_cast<unsigned char>(a[p]) - static_cast<unsigned char>(b[p]),
+              static_cast<std::int32_t>(p)};
+    }
+    // On from x's next block boundary, so that x's blocks never straddle two
+    // cache lines (the bytes compared again go on).
+    from = S::kWidth - (reinterpret_cast<std::uintptr_t>(a) & (S::kWidth - 1));
+  }
+  return mode != 0 ? CompareOn<S, true>(a, b, from) : CompareOn<S, false>(a, b, from);
 }
 
 }  // namespace
