@@ -41,6 +41,8 @@ struct Sse2 {
   static constexpr Mask kAll = 0xFFFF;
   // Loads of fewer lanes whose other lanes are not read (AVX-512 only).
   static constexpr bool kMaskedLoads = false;
+  // The set whose blocks a long text comparison goes on with.
+  using LongWalk = Sse2;
 
   TW_SSE2_KERNEL static Vector Load(const void* p) {
     return _mm_loadu_si128(static_cast<const __m128i*>(p));
@@ -97,6 +99,7 @@ struct Avx2 {
   static constexpr std::size_t kWidth = 32;
   static constexpr Mask kAll = 0xFFFFFFFFu;
   static constexpr bool kMaskedLoads = false;
+  using LongWalk = Avx2;
 
   TW_AVX2_KERNEL static Vector Load(const void* p) {
     return _mm256_loadu_si256(static_cast<const __m256i*>(p));
@@ -150,6 +153,7 @@ struct Avx512 {
   static constexpr std::size_t kWidth = 64;
   static constexpr Mask kAll = ~std::uint64_t{0};
   static constexpr bool kMaskedLoads = true;
+  using LongWalk = Avx2;
 
   // vpternlog's tables (each bit of the result is f of the same bits of a,
   // b and c, whose columns are 0xF0, 0xCC and 0xAA).
