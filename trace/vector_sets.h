@@ -84,6 +84,10 @@ struct Sse2 {
     const Vector fold = Broadcast(32);
     return Zeros(Min(Min(_mm_cmpeq_epi8(Or(x, fold), Or(y, fold)), x), y));
   }
+  // Lanes where differences has a bit of keep set.
+  TW_SSE2_KERNEL static Mask Differ(Vector differences, Vector keep) {
+    return ~Zeros(And(differences, keep)) & kAll;
+  }
   template <bool kFold>
   TW_SSE2_KERNEL static Mask DiffersOrEnds(Vector differences, Vector ends, Vector keep) {
     if (kFold) differences = And(differences, keep);
@@ -137,6 +141,9 @@ struct Avx2 {
     if (!kFold) return Zeros(Min(_mm256_cmpeq_epi8(x, y), x));
     const Vector fold = Broadcast(32);
     return Zeros(Min(Min(_mm256_cmpeq_epi8(Or(x, fold), Or(y, fold)), x), y));
+  }
+  TW_AVX2_KERNEL static Mask Differ(Vector differences, Vector keep) {
+    return ~Zeros(And(differences, keep));
   }
   template <bool kFold>
   TW_AVX2_KERNEL static Mask DiffersOrEnds(Vector differences, Vector ends, Vector keep) {
@@ -199,6 +206,9 @@ struct Avx512 {
     const Vector ends = Min(x, y);
     return ~_mm512_mask_testn_epi8_mask(_mm512_test_epi8_mask(ends, ends), Xor(x, y),
                                         Broadcast(0xDF));
+  }
+  TW_AVX512_KERNEL static Mask Differ(Vector differences, Vector keep) {
+    return _mm512_test_epi8_mask(differences, keep);
   }
   template <bool kFold>
   TW_AVX512_KERNEL static Mask DiffersOrEnds(Vector differences, Vector ends, Vector keep) {
