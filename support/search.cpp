@@ -395,6 +395,13 @@ __attribute__((noinline)) std::int32_t GeneralPosition(std::int32_t start, std::
   return FindGeneral(start, haystack, needle, mode).position;
 }
 
+// The first comparison of a process that has not chosen its kernels yet.
+__attribute__((noinline)) CompareResult ChooseKernelsAndCompare(const char* a, const char* b,
+                                                                std::int32_t mode) {
+  ChooseKernels();
+  return TextCompare(a, b, mode);
+}
+
 // The first search of a process that has not chosen its kernels yet.
 __attribute__((noinline)) FindResult ChooseKernelsAndFind(std::int32_t start,
                                                           std::uintptr_t haystack,
@@ -432,16 +439,21 @@ std::int32_t LastFindPosition() {
 
 // The dispatch place of the comparison.
 CompareResult TextCompare(const char* a, const char* b, std::int32_t mode) {
+  std::uint64_t result;
 #if defined(__x86_64__)
-  const std::int32_t set = ActiveKernelNumber();
+  const std::int32_t set = g_kernelSet.load(std::memory_order_relaxed);
+  if (set == 0) return search_kernels::ChooseKernelsAndCompare(a, b, mode);
   if (set == static_cast<std::int32_t>(KernelSet::kAvx512)) {
-    return search_kernels::TextCompareAvx512(a, b, mode);
-  }
-  if (set == static_cast<std::int32_t>(KernelSet::kAvx2)) {
-    return search_kernels::TextCompareAvx2(a, b, mode);
-  }
+    result = search_kernels::TextCompareAvx512(a, b, mode);
+  } else if (set == static_cast<std::int32_t>(KernelSet::kAvx2)) {
+    result = search_kernels::TextCompareAvx2(a, b, mode);
+  } else
 #endif
-  return search_kernels::TextCompareSse2(a, b, mode);
+  {
+    result = search_kernels::TextCompareSse2(a, b, mode);
+  }
+  return {static_cast<std::int32_t>(static_cast<std::uint32_t>(result)),
+          static_cast<std::int32_t>(result >> 32)};
 }
 
 }  // namespace tw

@@ -27,6 +27,7 @@ FindResult FindGeneral(std::int32_t start, std::uintptr_t haystack, std::uintptr
 // FindGeneral's position.
 std::int32_t GeneralPosition(std::int32_t start, std::uintptr_t haystack, std::uintptr_t needle,
                              std::uint32_t mode);
+CompareResult ChooseKernelsAndCompare(const char* a, const char* b, std::int32_t mode);
 FindResult ChooseKernelsAndFind(std::int32_t start, std::uintptr_t haystack, std::uintptr_t needle,
                                 std::uint32_t mode);
 
@@ -64,7 +65,8 @@ Verdict VerifyAt(Bytes hay, std::size_t q, std::size_t end, const ByteNeedle& ne
 // kFindWholeWord, and kFindBackward for the backward one): the 1-based
 // position of the match, 0 for none; FindGeneral's when the needle is shorter
 // than two bytes or does not end within one block.
-// TextCompare: the comparison's walk.
+// TextCompare: the comparison's walk; the difference in the low half of the
+// result, the position in the high half.
 #define TW_SEARCH_KERNELS(Set)                                                               \
   std::ptrdiff_t FindForward##Set(Bytes hay, std::size_t from, std::size_t end,              \
                                   const ByteNeedle& needle);                                 \
@@ -74,7 +76,7 @@ Verdict VerifyAt(Bytes hay, std::size_t q, std::size_t end, const ByteNeedle& ne
                               std::uint32_t mode);                                           \
   std::int32_t FindPlainBackward##Set(std::int32_t start, std::uintptr_t hay,                \
                                       std::uintptr_t needle, std::uint32_t mode);            \
-  CompareResult TextCompare##Set(const char* a, const char* b, std::int32_t mode);
+  std::uint64_t TextCompare##Set(const char* a, const char* b, std::int32_t mode);
 
 TW_SEARCH_KERNELS(Sse2)
 #if defined(__x86_64__)

@@ -572,14 +572,23 @@ inline std::size_t BytesBeforeAPageEnd(Bytes x, Bytes y) {
   return toX < toY ? toX : toY;
 }
 
+// TextCompare's result as one word: the difference in the low half, the
+// position in the high half (CompareResult's layout; a word is returned and
+// passed on without copies). kWalkOn: a walk stopped at its limit.
+inline std::uint64_t Packed(int difference, std::size_t p) {
+  return static_cast<std::uint32_t>(difference) | (static_cast<std::uint64_t>(p) << 32);
+}
+constexpr std::uint64_t kWalkOn = ~std::uint64_t{0};
+
 // TextCompare's walk from p (after the first block: from x's next block
-// boundary), four blocks at a time while they lie within both pages: all four tested at once on the
-// byte-wise OR of their differences and the minimum of their bytes. Else the whole blocks before
-// the nearer page end, then the block that ends there (bytes already compared
-// included), or, within the first block, only the bytes up to that end: by
-// masked loads, or byte by byte.
+// boundary) up to limit (then kWalkOn, p where it stopped): four blocks per
+// step while they lie within both pages, all four tested at once on the
+// byte-wise OR of their differences and the minimum of their bytes. Else the
+// whole blocks before the nearer page end, then the block that ends there
+// (bytes already compared included), or, within the first block, only the
+// bytes up to that end: by masked loads, or byte by byte.
 template <typename S, bool kFold>
-TW_WALK CompareResult CompareWalk(const char* a, const char* b, std::size_t& p, std::size_t limit) {
+TW_WALK std::uint64_t CompareWalk(const char* a, const char* b, std::size_t& p, std::size_t limit) {
   using Mask = typename S::Mask;
   using Vector = typename S::Vector;
   constexpr std::size_t kLane = S::kWidth;
@@ -589,7 +598,7 @@ TW_WALK CompareResult CompareWalk(const char* a, const char* b, std::size_t& p, 
   const Vector keep = S::Broadcast(kFold ? 0xDF : 0xFF);
   Mask stops;
   for (;;) {
-    if (p >= limit) return {0, -1};
+    if (p >= limit) return kWalkOn;
     std::size_t steps = BytesBeforeAPageEnd(x + p, y + p) / (4 * kLane);
     if (steps != 0) {
       // The steps before the nearer page end, without a page test each.
@@ -648,10 +657,7 @@ TW_WALK CompareResult CompareWalk(const char* a, const char* b, std::size_t& p, 
     } else {
       const unsigned char fold = kFold ? 32 : 0;
       for (const std::size_t end = p + count; p != end; ++p) {
-        if (x[p] == 0 || (x[p] | fold) != (y[p] | fold) || y[p] == 0) {
-          return {static_cast<std::int32_t>(x[p]) - static_cast<std::int32_t>(y[p]),
-                  static_cast<std::int32_t>(p)};
-        }
+        if (x[p] == 0 || (x[p] | fold) != (y[p] | fold) || y[p] == 0) return Packed(x[p] - y[p], p);
       }
       continue;
     }
@@ -659,8 +665,7 @@ TW_WALK CompareResult CompareWalk(const char* a, const char* b, std::size_t& p, 
   }
 found:
   p += LowestLane(stops);
-  return {static_cast<std::int32_t>(x[p]) - static_cast<std::int32_t>(y[p]),
-          static_cast<std::int32_t>(p)};
+  return Packed(x[p] - y[p], p);
 }
 
 // The walk after the first block (from 0 when that was not read), out of
@@ -671,14 +676,14 @@ found:
 constexpr std::size_t kLongWalk = 64 << 10;
 
 template <typename S, bool kFold>
-TW_WALK_ENTRY __attribute__((noinline)) CompareResult CompareOn(const char* a, const char* b,
+TW_WALK_ENTRY __attribute__((noinline)) std::uint64_t CompareOn(const char* a, const char* b,
                                                                 std::size_t from) {
   using Long = typename S::LongWalk;
   if constexpr (std::is_same_v<Long, S>) {
     return CompareWalk<S, kFold>(a, b, from, kNoLimit);
   } else {
-    const CompareResult result = CompareWalk<S, kFold>(a, b, from, kLongWalk);
-    if (result.position >= 0) return result;
+    const std::uint64_t result = CompareWalk<S, kFold>(a, b, from, kLongWalk);
+    if (result != kWalkOn) return result;
     return CompareWalk<Long, kFold>(a, b, from, kNoLimit);
   }
 }
@@ -686,7 +691,7 @@ TW_WALK_ENTRY __attribute__((noinline)) CompareResult CompareOn(const char* a, c
 // The first block of both texts, when it lies within both pages, without
 // anything else: short texts end there.
 template <typename S>
-TW_WALK CompareResult CompareWith(const char* a, const char* b, std::int32_t mode) {
+TW_WALK std::uint64_t CompareWith(const char* a, const char* b, std::int32_t mode) {
   std::size_t from = 0;
   if (BlockFitsInPage(a, S::kWidth) && BlockFitsInPage(b, S::kWidth)) {
     const typename S::Vector x = S::Load(a);
@@ -695,8 +700,7 @@ TW_WALK CompareResult CompareWith(const char* a, const char* b, std::int32_t mod
         (mode != 0 ? S::template Stops<true>(x, y) : S::template Stops<false>(x, y)) & S::kAll;
     if (stops != 0) {
       const unsigned p = LowestLane(stops);
-      return {static_cast<unsigned char>(a[p]) - static_cast<unsigned char>(b[p]),
-              static_cast<std::int32_t>(p)};
+      return Packed(static_cast<unsigned char>(a[p]) - static_cast<unsigned char>(b[p]), p);
     }
     // On from x's next block boundary, so that x's blocks never straddle two
     // cache lines (the bytes compared again go on).
@@ -710,25 +714,30 @@ TW_WALK CompareResult CompareWith(const char* a, const char* b, std::int32_t mod
 
 // The entries of one set's kernels (declared in support/search_kernels.h),
 // defined by that set's source with its entry attribute.
-#define TW_SEARCH_ENTRIES(Set, Entry)                                                              \
-  namespace tw::search_kernels {                                                                   \
-  Entry std::ptrdiff_t FindForward##Set(Bytes hay, std::size_t from, std::size_t end,              \
-                                        const ByteNeedle& needle) {                                \
-    return FindForwardWith<vector_sets::Set>(hay, from, end, needle);                              \
-  }                                                                                                \
-  Entry std::ptrdiff_t FindBackward##Set(Bytes hay, std::ptrdiff_t last, std::size_t length,       \
-                                         const ByteNeedle& needle) {                               \
-    return FindBackwardWith<vector_sets::Set>(hay, last, length, needle);                          \
-  }                                                                                                \
-  Entry std::int32_t FindPlain##Set(std::int32_t start, std::uintptr_t hay, std::uintptr_t needle, \
-                                    std::uint32_t mode) {                                          \
-    return FindPlainWith<vector_sets::Set>(start, hay, needle, mode);                              \
-  }                                                                                                \
-  Entry std::int32_t FindPlainBackward##Set(std::int32_t start, std::uintptr_t hay,                \
-                                            std::uintptr_t needle, std::uint32_t mode) {           \
-    return FindPlainBackwardWith<vector_sets::Set>(start, hay, needle, mode);                      \
-  }                                                                                                \
-  Entry CompareResult TextCompare##Set(const char* a, const char* b, std::int32_t mode) {          \
-    return CompareWith<vector_sets::Set>(a, b, mode);                                              \
-  }                                                                                                \
+#define TW_SEARCH_ENTRIES(Set, Entry)                                                        \
+  namespace tw::search_kernels {                                                             \
+  Entry __attribute__((noinline))                                                            \
+  std::ptrdiff_t FindForward##Set(Bytes hay, std::size_t from, std::size_t end,              \
+                                  const ByteNeedle& needle) {                                \
+    return FindForwardWith<vector_sets::Set>(hay, from, end, needle);                        \
+  }                                                                                          \
+  Entry __attribute__((noinline))                                                            \
+  std::ptrdiff_t FindBackward##Set(Bytes hay, std::ptrdiff_t last, std::size_t length,       \
+                                   const ByteNeedle& needle) {                               \
+    return FindBackwardWith<vector_sets::Set>(hay, last, length, needle);                    \
+  }                                                                                          \
+  Entry __attribute__((noinline))                                                            \
+  std::int32_t FindPlain##Set(std::int32_t start, std::uintptr_t hay, std::uintptr_t needle, \
+                              std::uint32_t mode) {                                          \
+    return FindPlainWith<vector_sets::Set>(start, hay, needle, mode);                        \
+  }                                                                                          \
+  Entry __attribute__((noinline))                                                            \
+  std::int32_t FindPlainBackward##Set(std::int32_t start, std::uintptr_t hay,                \
+                                      std::uintptr_t needle, std::uint32_t mode) {           \
+    return FindPlainBackwardWith<vector_sets::Set>(start, hay, needle, mode);                \
+  }                                                                                          \
+  Entry __attribute__((noinline))                                                            \
+  std::uint64_t TextCompare##Set(const char* a, const char* b, std::int32_t mode) {          \
+    return CompareWith<vector_sets::Set>(a, b, mode);                                        \
+  }                                                                                          \
   }
