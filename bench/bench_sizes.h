@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "trace/kernels.h"
@@ -17,12 +18,16 @@ inline void Sizes(benchmark::internal::Benchmark* b) {
   for (int size : {16, 256, 4 << 10, 64 << 10, 16 << 20}) b->Arg(size);
 }
 
-// Registers run as <family>_ours@sse2 and <family>_ours@avx2: the same
-// benchmark with the library switched to each kernel set. A set this
-// processor cannot run reports an error and is left out of the tables.
+// Registers run as <family>_ours@sse2, <family>_ours@avx2 and
+// <family>_ours@avx512: the same benchmark with the library switched to each
+// kernel set. A set this processor cannot run reports an error and is left
+// out of the tables. With TARNWICK_KERNELS set (scripts/bench's run as an
+// AVX2-only machine), only the set the library then chooses is registered.
 inline int RegisterPerKernel(const char* family, void (*run)(benchmark::State&),
                              void (*apply)(benchmark::internal::Benchmark*)) {
+  const bool capped = std::getenv("TARNWICK_KERNELS") != nullptr;
   for (tw::KernelSet set : {tw::KernelSet::kSse2, tw::KernelSet::kAvx2, tw::KernelSet::kAvx512}) {
+    if (capped && set != tw::ActiveKernels()) continue;
     const std::string name = std::string(family) + "_ours@" + tw::KernelSetName(set);
     benchmark::RegisterBenchmark(name.c_str(), [run, set](benchmark::State& state) {
       if (!tw::testing::UseKernels(set)) {

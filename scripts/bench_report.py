@@ -12,12 +12,53 @@ Benchmarks that report items per second instead of bytes (the number
 routines) are named <Family>_<implementation>/<input set> and carry the
 input set's name as their label; their tables give numbers per second, per
 input set.
+
+A second result beside the first, results-avx2.json, holds the run as an
+AVX2-only machine (the C library capped below AVX-512, the library at its
+AVX2 kernels): its ratio ends each ratio cell. glibc-forms.json and
+glibc-forms-avx2.json name the C library's forms each run used (written by
+this script's --glibc-forms mode, run in each run's environment). For each
+family measured in bytes per second a plot of throughput against size
+(log-log, one line per kernel set and peer) goes to plots/ beside the report.
+
+Usage: bench_report.py RESULT.json REPORT.md | bench_report.py --glibc-forms
 """
 import collections
+import ctypes
 import datetime
 import json
 import os
 import sys
+
+# The C library routines the peers call, whose form the library picks at
+# load time by the processor's features.
+GLIBC_ROUTINES = ("strlen", "strstr", "memmem", "strcasestr", "memchr", "memrchr", "memcmp",
+                  "strcmp", "strcasecmp")
+
+
+def glibc_forms():
+    """Each routine's form as the C library chose it in this process, found
+    by matching its address against the library's list of its forms; a
+    routine with one form only is named as it is."""
+
+    class Impl(ctypes.Structure):
+        _fields_ = [("name", ctypes.c_char_p), ("fn", ctypes.c_void_p), ("usable", ctypes.c_bool)]
+
+    libc = ctypes.CDLL("libc.so.6")
+    forms = {}
+    try:
+        impl_list = libc.__libc_ifunc_impl_list
+    except AttributeError:
+        return forms
+    impl_list.restype = ctypes.c_size_t
+    impl_list.argtypes = [ctypes.c_char_p, ctypes.POINTER(Impl), ctypes.c_size_t]
+    for name in GLIBC_ROUTINES:
+        table = (Impl * 64)()
+        count = impl_list(name.encode(), table, 64)
+        address = ctypes.cast(getattr(libc, name), ctypes.c_void_p).value
+        chosen = [table[i].name.decode() for i in range(count) if table[i].fn == address]
+        forms[name] = chosen[0] if chosen else name
+    return forms
 
 
 def human(size):
@@ -182,7 +223,9 @@ def whole_process_rows(source):
     return rows
 
 
-def main(source, target):
+def load_rates(source):
+    """Byte rates by family, arguments and implementation; item rates by
+    family, (order, label) and implementation; the run's context."""
     with open(source) as f:
         data = json.load(f)
     rates = collections.OrderedDict()
@@ -205,10 +248,40 @@ def main(source, target):
             continue
         name, *args = bench["name"].split("/")
         family, _, implementation = name.partition("_")
-        key = (family, tuple(args))
         rates.setdefault(family, collections.OrderedDict()).setdefault(tuple(args), {})[
             implementation] = bench["bytes_per_second"]
-    context = data["context"]
+    return rates, item_rates, data["context"]
+
+
+def load_beside(source, name):
+    path = os.path.join(os.path.dirname(source), name)
+    if not os.path.exists(path):
+        return None
+    with open(path) as f:
+        return json.load(f)
+
+
+def glibc_lines(source):
+    """Which forms of the C library's routines the two runs used."""
+    default = load_beside(source, "glibc-forms.json")
+    capped = load_beside(source, "glibc-forms-avx2.json")
+    if not default:
+        return []
+    rows = ["The C library's routines that the peers call, in the form the C library chose"
+            " for each run (a routine with one form only keeps its name):", "",
+            "| routine | default run | AVX2-only run |", "|---|---|---|"]
+    for name in GLIBC_ROUTINES:
+        if name in default:
+            rows.append(f"| {name} | {default[name]} | {(capped or {}).get(name, '-')} |")
+    return rows + [""]
+
+
+def main(source, target):
+    rates, item_rates, context = load_rates(source)
+    avx2_path = os.path.join(os.path.dirname(source), "results-avx2.json")
+    avx2_rates = load_rates(avx2_path)[0] if os.path.exists(avx2_path) else {}
+    plot_dir = os.path.join(os.path.dirname(target), "plots")
+    plots = draw_plots(rates, avx2_rates, plot_dir)
     cpu = cpu_model(context)
     lines = [
         "# Performance",
@@ -230,6 +303,18 @@ def main(source, target):
         " processor; a routine without an AVX-512 kernel runs its AVX2 kernel"
         " there). A ratio cell gives one ratio per kernel set, in the same order.",
         "",
+        "The column avx2-only is a second run on the same processor as an"
+        " AVX2-only machine: the C library capped below AVX-512"
+        " (`GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX512F,-AVX512BW,-AVX512VL,-AVX512DQ,-AVX512CD`),"
+        " the library at its AVX2 kernels (`TARNWICK_KERNELS=avx2`); its ratio"
+        " ends each ratio cell. The default column of a user's machine is the"
+        " last kernel set before it (avx512 here).",
+        "",
+    ] + glibc_lines(source) + [
+        "The plots show throughput against size on log-log axes: solid lines for"
+        " the library's kernel sets, dashed for the peers, dotted for the"
+        " AVX2-only run.",
+        "",
     ]
     for family in sorted(rates, key=family_order):
         by_args = collections.OrderedDict(sorted(rates[family].items(),
@@ -237,13 +322,22 @@ def main(source, target):
         kernels, peers = split_kernels(by_args)
         if not kernels:
             continue
+        capped_args = avx2_rates.get(family, {})
+        capped_kernels = split_kernels(capped_args)[0] if capped_args else []
+        capped = capped_kernels[0] if capped_kernels else None
+        labels = [kernel_label(k) for k in kernels] + (["avx2-only"] if capped else [])
         lines.append(f"## {family}")
         lines.append("")
+        if family in plots:
+            lines.append(f"![{family}: throughput against size](plots/{plots[family]})")
+            lines.append("")
         header = ["size"] + (["needle"] if len(next(iter(by_args))) > 1 else [])
         header += ["ours (MB/s)" if k == "ours" else f"ours {kernel_label(k)} (MB/s)"
                    for k in kernels]
-        header += [f"vs {peer} ({' / '.join(kernel_label(k) for k in kernels)})"
-                   if len(kernels) > 1 else f"vs {peer}" for peer in peers]
+        if capped:
+            header.append("ours avx2-only (MB/s)")
+        header += [f"vs {peer} ({' / '.join(labels)})" if len(labels) > 1 else f"vs {peer}"
+                   for peer in peers]
         lines.append("| " + " | ".join(header) + " |")
         lines.append("|" + "---|" * len(header))
         for args, by_impl in by_args.items():
@@ -253,6 +347,12 @@ def main(source, target):
             row += [f"{by_impl[k] / 1e6:,.0f}" if by_impl.get(k) else "-" for k in kernels]
             per_kernel = [ratio_cells(by_impl.get(k), by_impl, peers) if by_impl.get(k)
                           else ["-"] * len(peers) for k in kernels]
+            if capped:
+                capped_impl = capped_args.get(args, {})
+                ours = capped_impl.get(capped)
+                row.append(f"{ours / 1e6:,.0f}" if ours else "-")
+                per_kernel.append(ratio_cells(ours, capped_impl, peers) if ours
+                                  else ["-"] * len(peers))
             row += [" / ".join(cells) for cells in zip(*per_kernel)]
             lines.append("| " + " | ".join(row) + " |")
         lines.append("")
@@ -282,5 +382,84 @@ def main(source, target):
         f.write("\n".join(lines))
 
 
+# Line styles of the plots: one colour per kernel set and per peer.
+KERNEL_COLOURS = {"ours": "black", "ours@sse2": "tab:green", "ours@avx2": "tab:blue",
+                  "ours@avx512": "tab:red"}
+PEER_COLOURS = ["tab:orange", "tab:purple", "tab:brown", "tab:pink", "tab:olive", "tab:cyan",
+                "tab:gray"]
+
+
+def draw_plots(rates, avx2_rates, plot_dir):
+    """One SVG per family measured in bytes per second, throughput (MB/s)
+    against size on log-log axes, one panel per needle length; returns the
+    file names by family. Without matplotlib, no plots."""
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+        import matplotlib.ticker
+    except ImportError:
+        print("matplotlib is missing (Debian: python3-matplotlib): no plots", file=sys.stderr)
+        return {}
+    matplotlib.rcParams["svg.fonttype"] = "none"  # text stays text: small files
+    matplotlib.rcParams["svg.hashsalt"] = "tarnwick"  # the same data draws the same file
+    os.makedirs(plot_dir, exist_ok=True)
+    written = {}
+    for family in sorted(rates, key=family_order):
+        by_args = rates[family]
+        kernels, peers = split_kernels(by_args)
+        if not kernels:
+            continue
+        panels = sorted({args[1:] for args in by_args}, key=numeric)
+        figure, axes = plt.subplots(1, len(panels), figsize=(4.2 * len(panels) + 1.2, 3.4),
+                                    squeeze=False, sharey=True)
+        capped_args = avx2_rates.get(family, {})
+        capped_kernels = split_kernels(capped_args)[0] if capped_args else []
+        for axis, panel in zip(axes[0], panels):
+            def series(source, name):
+                points = sorted((int(args[0]), impl[name]) for args, impl in source.items()
+                                if args[1:] == panel and impl.get(name))
+                return [p[0] for p in points], [p[1] / 1e6 for p in points]
+
+            for name in kernels:
+                xs, ys = series(by_args, name)
+                axis.plot(xs, ys, marker="o", color=KERNEL_COLOURS.get(name, "black"),
+                          label=f"ours {kernel_label(name)}")
+            for index, peer in enumerate(peers):
+                xs, ys = series(by_args, peer)
+                colour = PEER_COLOURS[index % len(PEER_COLOURS)]
+                axis.plot(xs, ys, marker=".", linestyle="--", color=colour, label=peer)
+                if capped_kernels:
+                    xs, ys = series(capped_args, peer)
+                    axis.plot(xs, ys, marker=".", linestyle=":", color=colour,
+                              label=f"{peer}, avx2-only")
+            for name in capped_kernels:
+                xs, ys = series(capped_args, name)
+                axis.plot(xs, ys, marker="o", linestyle=":", color="tab:blue",
+                          label="ours avx2-only")
+            axis.set_xscale("log", base=2)
+            sizes = sorted({int(args[0]) for args in by_args if args[1:] == panel})
+            axis.set_xticks(sizes, [human(size) for size in sizes])
+            axis.xaxis.set_minor_locator(matplotlib.ticker.NullLocator())
+            axis.set_yscale("log")
+            axis.set_xlabel("size (bytes)")
+            axis.grid(True, which="both", linewidth=0.3)
+            if panel:
+                axis.set_title(f"needle {panel[0]}")
+        axes[0][0].set_ylabel("MB/s")
+        handles, labels = axes[0][0].get_legend_handles_labels()
+        figure.legend(handles, labels, loc="center right", fontsize="small", frameon=False)
+        figure.suptitle(family)
+        figure.tight_layout(rect=(0, 0, 1 - 1.3 / (4.2 * len(panels) + 1.2), 1))
+        name = f"{family.lower()}.svg"
+        figure.savefig(os.path.join(plot_dir, name), metadata={"Date": None})
+        plt.close(figure)
+        written[family] = name
+    return written
+
+
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2])
+    if sys.argv[1:] == ["--glibc-forms"]:
+        print(json.dumps(glibc_forms()))
+    else:
+        main(sys.argv[1], sys.argv[2])

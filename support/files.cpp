@@ -3,8 +3,6 @@
 // data, sizes, whole-file comparison).
 #include "support/files.h"
 
-#include <emmintrin.h>
-
 #include <cstring>
 
 #include "support/errors.h"
@@ -12,6 +10,9 @@
 #include "support/lifetimes.h"
 #include "support/temptext.h"
 #include "trace/kernels.h"
+
+#define TW_WALK TW_SSE2_KERNEL
+#include "support/files_walks.h"
 
 namespace tw {
 
@@ -82,24 +83,10 @@ void WriteEndMark(unsigned char* at, unsigned char last) {
   at[3] = last;
 }
 
-// Offset of the first byte in [0, count) where the halves differ (with bit 5
-// set on both sides in case-folding mode), or count when they agree there.
-// Reads whole 16-byte groups; the halves have room for them.
-std::uint32_t FirstDifferenceSse2(const unsigned char* a, const unsigned char* b,
-                                  std::uint32_t count, bool foldCase) {
-  const __m128i fold = _mm_set1_epi8(foldCase ? 0x20 : 0);
-  for (std::uint32_t offset = 0; offset < count; offset += 16) {
-    const __m128i left =
-        _mm_or_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(a + offset)), fold);
-    const __m128i right =
-        _mm_or_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(b + offset)), fold);
-    const unsigned equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(left, right)));
-    if (equal != 0xFFFF) {
-      const std::uint32_t at = offset + static_cast<std::uint32_t>(__builtin_ctz(~equal));
-      return at < count ? at : count;
-    }
-  }
-  return count;
+// The SSE2 chunk compare (support/files_walks.h), 64 bytes per step.
+TW_SSE2_ENTRY std::uint32_t FirstDifferenceSse2(const unsigned char* a, const unsigned char* b,
+                                                std::uint32_t count, bool foldCase) {
+  return FirstDifferenceWith<vector_sets::Sse2>(a, b, count, foldCase);
 }
 
 // The dispatch place of the chunk compare.

@@ -10,7 +10,6 @@
 #include "support/search.h"
 
 #include "compat/win32.h"
-#include "support/compare_avx512.h"
 #include "support/search_kernels.h"
 #include "support/strings.h"
 #include "trace/kernels.h"
@@ -21,9 +20,20 @@
 #include <cstddef>
 #include <cstring>
 
+// The SSE2 kernels: the walks of support/search_walks.h with 16-byte blocks.
+#define TW_WALK TW_SSE2_KERNEL
+#define TW_WALK_ENTRY TW_SSE2_ENTRY
+#include "support/search_walks.h"
+
+TW_SEARCH_ENTRIES(Sse2, TW_SSE2_ENTRY)
+
 namespace tw {
 
 namespace search_kernels {
+
+// A resumed search scans up to the haystack's end, so no scan length needs
+// keeping.
+std::int32_t g_lastMatch = 0;
 
 // Sixteen bytes at a time while they lie before the haystack's limit and within
 // the pages of both texts, then byte by byte.
@@ -75,9 +85,7 @@ constexpr unsigned char kFoldBit = 32;
 constexpr std::size_t kUtf16AreaUnits = 3200;
 constexpr std::size_t kUnbounded = ~std::size_t{0};
 
-// Position (or count) of the latest search. A resumed search scans up to the
-// haystack's end, so no scan length needs keeping.
-std::int32_t g_lastMatch = 0;
+using search_kernels::g_lastMatch;
 
 // A text to search: it ends at its first zero unit, and also after limit units
 // when it is a view with a length (a substring result, for example).
@@ -130,61 +138,7 @@ ByteNeedle MakeByteNeedle(Bytes text, std::size_t length, std::uint32_t mode) {
           static_cast<unsigned char>(foldAll ? kFoldBit : 0), (mode & kFindWholeWord) != 0};
 }
 
-inline bool PairMatches(Bytes hay, std::size_t p, const ByteNeedle& needle) {
-  const unsigned char second = hay[p + 1];
-  return (hay[p] | needle.firstFold) == (needle.text[0] | needle.firstFold) && second != 0 &&
-         (second | needle.restFold) == (needle.text[1] | needle.restFold);
-}
-
-// Forward search of a needle of two or more bytes from index from, which lies
-// within the haystack or on its end. The pair test runs on 16 positions at a
-// time; a pair must lie wholly before the haystack's zero and its limit.
-__attribute__((no_sanitize("address"))) std::ptrdiff_t FindForwardSse2(Bytes hay, std::size_t from,
-                                                                       std::size_t end,
-                                                                       const ByteNeedle& needle) {
-  if (end < 2) return kNotFound;
-  const std::size_t lastPair = end - 1;  // pairs start before this index
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i fold0 = _mm_set1_epi8(static_cast<char>(needle.firstFold));
-  const __m128i fold1 = _mm_set1_epi8(static_cast<char>(needle.restFold));
-  const __m128i first = _mm_set1_epi8(static_cast<char>(needle.text[0] | needle.firstFold));
-  const __m128i second = _mm_set1_epi8(static_cast<char>(needle.text[1] | needle.restFold));
-  std::size_t p = from;
-  for (;;) {
-    if (p >= lastPair) return kNotFound;
-    if (!BlockFitsInPage(hay + p, 17)) {
-      if (hay[p] == 0) return kNotFound;
-      if (PairMatches(hay, p, needle)) {
-        const Verdict verdict = VerifyAt(hay, p, end, needle);
-        if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(p);
-        if (verdict == Verdict::HaystackEnds) return kNotFound;
-      }
-      ++p;
-      continue;
-    }
-    const __m128i b0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + p));
-    const __m128i b1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hay + p + 1));
-    const unsigned zeros0 = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(b0, zero)));
-    const unsigned zeros1 = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(b1, zero)));
-    const __m128i pair = _mm_and_si128(_mm_cmpeq_epi8(_mm_or_si128(b0, fold0), first),
-                                       _mm_cmpeq_epi8(_mm_or_si128(b1, fold1), second));
-    unsigned candidates = static_cast<unsigned>(_mm_movemask_epi8(pair)) & ~zeros1;
-    if (zeros0 != 0) candidates &= (1u << __builtin_ctz(zeros0)) - 1;
-    const bool lastBlock = zeros0 != 0 || lastPair - p <= 16;
-    if (lastPair - p < 16) candidates &= (1u << (lastPair - p)) - 1;
-    while (candidates != 0) {
-      const std::size_t q = p + static_cast<std::size_t>(__builtin_ctz(candidates));
-      const Verdict verdict = VerifyAt(hay, q, end, needle);
-      if (verdict == Verdict::Match) return static_cast<std::ptrdiff_t>(q);
-      if (verdict == Verdict::HaystackEnds) return kNotFound;
-      candidates &= candidates - 1;
-    }
-    if (lastBlock) return kNotFound;
-    p += 16;
-  }
-}
-
-// The dispatch place of the forward search.
+// The dispatch places of the searches.
 std::ptrdiff_t FindForward(Bytes hay, std::size_t from, std::size_t end, const ByteNeedle& needle) {
 #if defined(__x86_64__)
   const std::int32_t set = ActiveKernelNumber();
@@ -195,27 +149,21 @@ std::ptrdiff_t FindForward(Bytes hay, std::size_t from, std::size_t end, const B
     return search_kernels::FindForwardAvx2(hay, from, end, needle);
   }
 #endif
-  return FindForwardSse2(hay, from, end, needle);
+  return search_kernels::FindForwardSse2(hay, from, end, needle);
 }
 
-// Backward search: candidate pairs from index last down to the first byte.
-std::ptrdiff_t FindBackwardSse2(Bytes hay, std::ptrdiff_t last, std::size_t end,
-                                const ByteNeedle& needle) {
-  for (std::ptrdiff_t p = last; p >= 0; --p) {
-    const std::size_t q = static_cast<std::size_t>(p);
-    if (PairMatches(hay, q, needle) && VerifyAt(hay, q, end, needle) == Verdict::Match) return p;
-  }
-  return kNotFound;
-}
-
-// The dispatch place of the backward search (the AVX2 kernel under the
-// AVX-512 set too).
 std::ptrdiff_t FindBackward(Bytes hay, std::ptrdiff_t last, std::size_t end,
                             const ByteNeedle& needle) {
 #if defined(__x86_64__)
-  if (UseAvx2Kernels()) return search_kernels::FindBackwardAvx2(hay, last, end, needle);
+  const std::int32_t set = ActiveKernelNumber();
+  if (set == static_cast<std::int32_t>(KernelSet::kAvx512)) {
+    return search_kernels::FindBackwardAvx512(hay, last, end, needle);
+  }
+  if (set == static_cast<std::int32_t>(KernelSet::kAvx2)) {
+    return search_kernels::FindBackwardAvx2(hay, last, end, needle);
+  }
 #endif
-  return FindBackwardSse2(hay, last, end, needle);
+  return search_kernels::FindBackwardSse2(hay, last, end, needle);
 }
 
 // The one-byte searches: exact, without folding or word test.
@@ -401,21 +349,70 @@ FindResult FindUtf16(std::int32_t start, Span<char16_t> hay, Span<char16_t> need
 
 }  // namespace
 
+// The short ways first: two plain texts, a search for the first match from
+// the start, or for the last from the end, by the chosen set's kernel (which
+// goes on to the general way when it cannot take the search).
 FindResult TextFind(std::int32_t start, std::uintptr_t haystack, std::uintptr_t needle,
                     std::uint32_t mode) {
+  constexpr std::uint32_t kPlainModes = kFindIgnoreCase | kFindFirstIgnoreCase | kFindWholeWord;
+  if (haystack > kNewestResult && needle > kNewestResult && (start == 1 || start < 0)) {
+    const std::int32_t set = g_kernelSet.load(std::memory_order_relaxed);
+    if (set == 0) return search_kernels::ChooseKernelsAndFind(start, haystack, needle, mode);
+    std::int32_t position;
+    if ((mode & ~kPlainModes) == 0) {
+      position =
 #if defined(__x86_64__)
-  // The short way: two plain texts, a search from the start for the first
-  // match, the AVX-512 set.
-  if ((mode & ~std::uint32_t{kFindIgnoreCase | kFindFirstIgnoreCase | kFindWholeWord}) == 0 &&
-      (start == 1 || start < 0) && haystack > kNewestResult && needle > kNewestResult &&
-      UseAvx512Kernels()) {
-    const std::ptrdiff_t index = search_kernels::FindPlainAvx512(
-        reinterpret_cast<Bytes>(haystack), reinterpret_cast<Bytes>(needle), mode);
-    if (index != search_kernels::kNotPlain) {
-      return index < 0 ? NotFound() : Found(reinterpret_cast<Bytes>(haystack), 1, index);
-    }
-  }
+          set == static_cast<std::int32_t>(KernelSet::kAvx512)
+              ? search_kernels::FindPlainAvx512(start, haystack, needle, mode)
+          : set == static_cast<std::int32_t>(KernelSet::kAvx2)
+              ? search_kernels::FindPlainAvx2(start, haystack, needle, mode)
+              :
 #endif
+              search_kernels::FindPlainSse2(start, haystack, needle, mode);
+    } else if ((mode & ~kPlainModes) == kFindBackward && start < 0) {
+      position =
+#if defined(__x86_64__)
+          set == static_cast<std::int32_t>(KernelSet::kAvx512)
+              ? search_kernels::FindPlainBackwardAvx512(start, haystack, needle, mode)
+          : set == static_cast<std::int32_t>(KernelSet::kAvx2)
+              ? search_kernels::FindPlainBackwardAvx2(start, haystack, needle, mode)
+              :
+#endif
+              search_kernels::FindPlainBackwardSse2(start, haystack, needle, mode);
+    } else {
+      return search_kernels::FindGeneral(start, haystack, needle, mode);
+    }
+    g_lastMatch = position;
+    return {position != 0 ? reinterpret_cast<Bytes>(haystack) + position - 1 : nullptr, position};
+  }
+  return search_kernels::FindGeneral(start, haystack, needle, mode);
+}
+
+namespace search_kernels {
+
+__attribute__((noinline)) std::int32_t GeneralPosition(std::int32_t start, std::uintptr_t haystack,
+                                                       std::uintptr_t needle, std::uint32_t mode) {
+  return FindGeneral(start, haystack, needle, mode).position;
+}
+
+// The first comparison of a process that has not chosen its kernels yet.
+__attribute__((noinline)) CompareResult ChooseKernelsAndCompare(const char* a, const char* b,
+                                                                std::int32_t mode) {
+  ChooseKernels();
+  return TextCompare(a, b, mode);
+}
+
+// The first search of a process that has not chosen its kernels yet.
+__attribute__((noinline)) FindResult ChooseKernelsAndFind(std::int32_t start,
+                                                          std::uintptr_t haystack,
+                                                          std::uintptr_t needle,
+                                                          std::uint32_t mode) {
+  ChooseKernels();
+  return TextFind(start, haystack, needle, mode);
+}
+
+__attribute__((noinline)) FindResult FindGeneral(std::int32_t start, std::uintptr_t haystack,
+                                                 std::uintptr_t needle, std::uint32_t mode) {
   if (mode & kFindUtf16) {
     Span<char16_t> hay, pattern;
     ResolveArguments(haystack, needle, hay, pattern);
@@ -425,6 +422,8 @@ FindResult TextFind(std::int32_t start, std::uintptr_t haystack, std::uintptr_t 
   ResolveArguments(haystack, needle, hay, pattern);
   return FindBytes(start, hay, pattern, mode);
 }
+
+}  // namespace search_kernels
 
 FindResult TextFindView(std::int32_t start, TextView haystack, TextView needle,
                         std::uint32_t mode) {
@@ -438,85 +437,23 @@ std::int32_t LastFindPosition() {
   return g_lastMatch;
 }
 
-namespace {
-
-// Sixteen lanes that are zero where the folded bytes of x and y differ or
-// either text ends (a zero byte), and non-zero elsewhere.
-__attribute__((no_sanitize("address"))) inline __m128i LiveLanes(Bytes x, Bytes y,
-                                                                 __m128i foldMask) {
-  const __m128i bx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x));
-  const __m128i by = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y));
-  const __m128i same = _mm_cmpeq_epi8(_mm_or_si128(bx, foldMask), _mm_or_si128(by, foldMask));
-  return _mm_min_epu8(_mm_min_epu8(same, bx), by);
-}
-
-inline unsigned StopMask(__m128i live) {
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(live, _mm_setzero_si128())));
-}
-
-// Four blocks at a time while 64 bytes of both texts lie within their pages,
-// one block while 16 do, and single bytes next to a page boundary. Not
-// inlined, so that the dispatch place stays a test and a jump.
-__attribute__((no_sanitize("address"), noinline)) CompareResult TextCompareSse2(const char* a,
-                                                                                const char* b,
-                                                                                std::int32_t mode) {
-  Bytes x = reinterpret_cast<Bytes>(a);
-  Bytes y = reinterpret_cast<Bytes>(b);
-  const unsigned char fold = mode != 0 ? kFoldBit : 0;
-  const __m128i foldMask = _mm_set1_epi8(static_cast<char>(fold));
-  std::size_t p = 0;
-  for (;;) {
-    if (BlockFitsInPage(x + p, 64) && BlockFitsInPage(y + p, 64)) {
-      const __m128i live0 = LiveLanes(x + p, y + p, foldMask);
-      const __m128i live1 = LiveLanes(x + p + 16, y + p + 16, foldMask);
-      const __m128i live2 = LiveLanes(x + p + 32, y + p + 32, foldMask);
-      const __m128i live3 = LiveLanes(x + p + 48, y + p + 48, foldMask);
-      const __m128i all = _mm_min_epu8(_mm_min_epu8(live0, live1), _mm_min_epu8(live2, live3));
-      if (StopMask(all) == 0) {
-        p += 64;
-        continue;
-      }
-      unsigned stop = StopMask(live0);
-      if (stop == 0) {
-        p += 16;
-        stop = StopMask(live1);
-      }
-      if (stop == 0) {
-        p += 16;
-        stop = StopMask(live2);
-      }
-      if (stop == 0) {
-        p += 16;
-        stop = StopMask(live3);
-      }
-      p += static_cast<std::size_t>(__builtin_ctz(stop));
-      break;
-    }
-    if (BlockFitsInPage(x + p, 16) && BlockFitsInPage(y + p, 16)) {
-      const unsigned stop = StopMask(LiveLanes(x + p, y + p, foldMask));
-      if (stop == 0) {
-        p += 16;
-        continue;
-      }
-      p += static_cast<std::size_t>(__builtin_ctz(stop));
-      break;
-    }
-    if (x[p] == 0 || y[p] == 0 || (x[p] | fold) != (y[p] | fold)) break;
-    ++p;
-  }
-  return {static_cast<std::int32_t>(x[p]) - static_cast<std::int32_t>(y[p]),
-          static_cast<std::int32_t>(p)};
-}
-
-}  // namespace
-
 // The dispatch place of the comparison.
 CompareResult TextCompare(const char* a, const char* b, std::int32_t mode) {
+  std::uint64_t result;
 #if defined(__x86_64__)
-  if (UseAvx512Kernels()) return search_kernels::TextCompareAvx512(a, b, mode);
-  if (UseAvx2Kernels()) return search_kernels::TextCompareAvx2(a, b, mode);
+  const std::int32_t set = g_kernelSet.load(std::memory_order_relaxed);
+  if (set == 0) return search_kernels::ChooseKernelsAndCompare(a, b, mode);
+  if (set == static_cast<std::int32_t>(KernelSet::kAvx512)) {
+    result = search_kernels::TextCompareAvx512(a, b, mode);
+  } else if (set == static_cast<std::int32_t>(KernelSet::kAvx2)) {
+    result = search_kernels::TextCompareAvx2(a, b, mode);
+  } else
 #endif
-  return TextCompareSse2(a, b, mode);
+  {
+    result = search_kernels::TextCompareSse2(a, b, mode);
+  }
+  return {static_cast<std::int32_t>(static_cast<std::uint32_t>(result)),
+          static_cast<std::int32_t>(result >> 32)};
 }
 
 }  // namespace tw

@@ -1,7 +1,7 @@
-// What the search kernels share: the prepared needle, the verdict of a
-// candidate's check and the page test; the AVX2 kernels of search and text
-// comparison and the AVX-512 kernel of forward search (x86-64 only).
-// support/search.cpp holds the SSE2 kernels and chooses between them.
+// What the search kernels share: the needle, the verdict of a candidate's
+// check and the page test; the kernels of search and text comparison of each
+// vector set (AVX2 and AVX-512 on x86-64 only). support/search.cpp holds the
+// SSE2 kernels and chooses between the sets.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +15,21 @@ using Bytes = const unsigned char*;
 
 constexpr std::size_t kPageSize = 4096;  // the smallest x86 page
 constexpr std::ptrdiff_t kNotFound = -1;
-constexpr std::ptrdiff_t kNotPlain = -2;  // FindPlainAvx512: take the general way
+
+// Position (or count) of the latest search, 0 after a failed one.
+extern std::int32_t g_lastMatch;
+
+// TextFind's general way: every argument form, start and mode. The short
+// ways in go on there with the arguments they were given when they cannot
+// take a search themselves.
+FindResult FindGeneral(std::int32_t start, std::uintptr_t haystack, std::uintptr_t needle,
+                       std::uint32_t mode);
+// FindGeneral's position.
+std::int32_t GeneralPosition(std::int32_t start, std::uintptr_t haystack, std::uintptr_t needle,
+                             std::uint32_t mode);
+CompareResult ChooseKernelsAndCompare(const char* a, const char* b, std::int32_t mode);
+FindResult ChooseKernelsAndFind(std::int32_t start, std::uintptr_t haystack, std::uintptr_t needle,
+                                std::uint32_t mode);
 
 // True when bytes bytes from p stay within p's page.
 inline bool BlockFitsInPage(const void* p, std::size_t bytes) {
@@ -36,30 +50,38 @@ enum class Verdict { Match, Mismatch, HaystackEnds };
 // (end: the haystack's limit), and checks the word boundaries when asked to.
 Verdict VerifyAt(Bytes hay, std::size_t q, std::size_t end, const ByteNeedle& needle);
 
+// The kernels of each set (support/search_walks.h instantiated in
+// search.cpp, search_avx2.cpp and search_avx512.cpp):
+//
+// FindForward: forward search of a needle of two or more bytes from index
+// from (within the haystack or on its end): index of the first match or
+// kNotFound.
+// FindBackward: backward search of a needle of two or more bytes over the
+// haystack's first length bytes (all before its zero): index of the last
+// match that starts at or before last, or kNotFound.
+// FindPlain and FindPlainBackward: the short ways in, TextFind's search from
+// the start (start 1 or below 0; backward: below 0) of a plain haystack for a
+// plain needle (mode: kFindIgnoreCase, kFindFirstIgnoreCase and
+// kFindWholeWord, and kFindBackward for the backward one): the 1-based
+// position of the match, 0 for none; FindGeneral's when the needle is shorter
+// than two bytes or does not end within one block.
+// TextCompare: the comparison's walk; the difference in the low half of the
+// result, the position in the high half.
+#define TW_SEARCH_KERNELS(Set)                                                               \
+  std::ptrdiff_t FindForward##Set(Bytes hay, std::size_t from, std::size_t end,              \
+                                  const ByteNeedle& needle);                                 \
+  std::ptrdiff_t FindBackward##Set(Bytes hay, std::ptrdiff_t last, std::size_t length,       \
+                                   const ByteNeedle& needle);                                \
+  std::int32_t FindPlain##Set(std::int32_t start, std::uintptr_t hay, std::uintptr_t needle, \
+                              std::uint32_t mode);                                           \
+  std::int32_t FindPlainBackward##Set(std::int32_t start, std::uintptr_t hay,                \
+                                      std::uintptr_t needle, std::uint32_t mode);            \
+  std::uint64_t TextCompare##Set(const char* a, const char* b, std::int32_t mode);
+
+TW_SEARCH_KERNELS(Sse2)
 #if defined(__x86_64__)
-// Forward search of a needle of two or more bytes from index from (within the
-// haystack or on its end): index of the first match or kNotFound.
-std::ptrdiff_t FindForwardAvx2(Bytes hay, std::size_t from, std::size_t end,
-                               const ByteNeedle& needle);
-
-// Backward search of a needle of two or more bytes over the haystack's first
-// length bytes (all before its zero): index of the last match that starts at
-// or before last, or kNotFound.
-std::ptrdiff_t FindBackwardAvx2(Bytes hay, std::ptrdiff_t last, std::size_t length,
-                                const ByteNeedle& needle);
-
-// FindForwardAvx2 with 64 positions per block.
-std::ptrdiff_t FindForwardAvx512(Bytes hay, std::size_t from, std::size_t end,
-                                 const ByteNeedle& needle);
-
-// A search from the start of a NUL-terminated haystack for a NUL-terminated
-// needle (mode: kFindIgnoreCase, kFindFirstIgnoreCase and kFindWholeWord
-// only): index of the first match or kNotFound; kNotPlain when the needle is
-// shorter than two bytes or not short enough for this way in.
-std::ptrdiff_t FindPlainAvx512(Bytes hay, Bytes needleText, std::uint32_t mode);
-
-// TextCompare's walk with 32-byte blocks.
-CompareResult TextCompareAvx2(const char* a, const char* b, std::int32_t mode);
+TW_SEARCH_KERNELS(Avx2)
+TW_SEARCH_KERNELS(Avx512)
 #endif
 
 }  // namespace tw::search_kernels

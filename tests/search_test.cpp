@@ -467,8 +467,8 @@ TEST_P(TextFindRandom, EntryPathsAgreeWithAPlainSearch) {
   std::mt19937 random(6464);
   const std::size_t hayLengths[] = {0,  1,   2,   3,   15,  16,  17,  31,  32,  33,  63,  64,  65,
                                     66, 127, 128, 129, 130, 191, 192, 193, 255, 256, 257, 320, 700};
-  const std::size_t needleLengths[] = {2,  3,  4,  5,  8,   16,  31,  32,  33,  34, 62,
-                                       63, 64, 65, 66, 127, 128, 129, 255, 256, 257};
+  const std::size_t needleLengths[] = {2,  3,  4,  5,  8,  15,  16,  17,  31,  32,  33, 34,
+                                       62, 63, 64, 65, 66, 127, 128, 129, 255, 256, 257};
   const std::uint32_t modes[] = {0, 0, 0, 0, 1, 2, 4, 5, 6, 32, 33, 64, 65, 66, 68, 96, 97, 100};
   tw_test::GuardedPage hayPage;
   tw_test::GuardedPage needlePage;
@@ -617,6 +617,42 @@ TEST_P(TextCompare, LongTextsAcrossPagesAgreeWithAPlainComparison) {
       std::memcpy(place, b.c_str(), b.size() + 1);
       y = place;
     }
+    const tw::CompareResult got = tw::TextCompare(x, y, mode);
+    ASSERT_EQ(got.position, static_cast<std::int32_t>(p)) << round << " " << mode;
+    ASSERT_EQ(got.difference, expected) << round << " " << mode;
+  }
+}
+
+// Texts of about 64 KiB and more, where the AVX-512 comparison goes on in
+// 32-byte blocks: equal, or differing (in a byte or only in case) or ending
+// around that place or anywhere, at random alignments.
+TEST_P(TextCompare, TextsBeyondSixtyFourKibAgreeWithAPlainComparison) {
+  std::mt19937 random(65536);
+  std::vector<char> storageA(80 << 10), storageB(80 << 10);
+  for (int round = 0; round < 300; ++round) {
+    std::string a((64 << 10) - 512 + random() % 4096, 'k');
+    std::string b = a;
+    const std::size_t at =
+        (random() % 2 ? (64 << 10) - 300 + random() % 600 : random() % a.size()) % a.size();
+    switch (random() % 4) {
+      case 0:
+        b[at] = 'z';
+        break;
+      case 1:
+        b[at] = 'K';  // equal ignoring case
+        break;
+      case 2:
+        b.resize(at);
+        break;
+      default:
+        break;
+    }
+    const std::int32_t mode = static_cast<std::int32_t>(random() % 2);
+    const auto [p, expected] = ReferenceCompare(a, b, mode);
+    char* x = storageA.data() + random() % 128;
+    char* y = storageB.data() + random() % 128;
+    std::memcpy(x, a.c_str(), a.size() + 1);
+    std::memcpy(y, b.c_str(), b.size() + 1);
     const tw::CompareResult got = tw::TextCompare(x, y, mode);
     ASSERT_EQ(got.position, static_cast<std::int32_t>(p)) << round << " " << mode;
     ASSERT_EQ(got.difference, expected) << round << " " << mode;

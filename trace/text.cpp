@@ -6,9 +6,11 @@
 #include "trace/text_avx2.h"
 #include "trace/text_avx512.h"
 
-#include <emmintrin.h>
-
 #include <cstring>
+
+#define TW_WALK TW_SSE2_KERNEL
+#include "trace/text_walks.h"
+#undef TW_WALK
 
 namespace tw {
 
@@ -71,44 +73,9 @@ void AddressDigits(const void* address, char* out) {
 
 namespace {
 
-__attribute__((no_sanitize("address"))) inline unsigned ZeroMask(const char* block) {
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(
-      _mm_load_si128(reinterpret_cast<const __m128i*>(block)), _mm_setzero_si128())));
-}
-
-// Reading whole aligned blocks may pass the end of the text's object, never
-// the page: the sanitizer is told that this is intended. After the first
-// block, blocks are tested one at a time up to a 64-byte boundary and then
-// four at a time; four aligned blocks of one 64-byte line share a page.
-__attribute__((no_sanitize("address"))) std::uint32_t TextLengthSse2Kernel(const char* text) {
-  const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(text);
-  const char* block = reinterpret_cast<const char*>(address & ~std::uintptr_t{15});
-  unsigned mask = ZeroMask(block) >> (address & 15);
-  if (mask != 0) return static_cast<std::uint32_t>(__builtin_ctz(mask));
-  for (;;) {
-    block += 16;
-    if ((reinterpret_cast<std::uintptr_t>(block) & 63) == 0) break;
-    mask = ZeroMask(block);
-    if (mask != 0) {
-      return static_cast<std::uint32_t>(block - text) +
-             static_cast<std::uint32_t>(__builtin_ctz(mask));
-    }
-  }
-  const __m128i zero = _mm_setzero_si128();
-  for (;; block += 64) {
-    const __m128i* line = reinterpret_cast<const __m128i*>(block);
-    const __m128i lowest =
-        _mm_min_epu8(_mm_min_epu8(_mm_load_si128(line), _mm_load_si128(line + 1)),
-                     _mm_min_epu8(_mm_load_si128(line + 2), _mm_load_si128(line + 3)));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(lowest, zero)) != 0) break;
-  }
-  for (;; block += 16) {
-    mask = ZeroMask(block);
-    if (mask != 0) {
-      return static_cast<std::uint32_t>(block - text) +
-             static_cast<std::uint32_t>(__builtin_ctz(mask));
-    }
-  }
+// The SSE2 text length: 16-byte blocks, 64 bytes per step.
+TW_SSE2_ENTRY std::uint32_t TextLengthSse2Kernel(const char* text) {
+  return LengthWith<vector_sets::Sse2>(text);
 }
 
 __attribute__((no_sanitize("address"))) std::uint32_t TextLengthWords(const char* text) {

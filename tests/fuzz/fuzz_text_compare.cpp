@@ -1,18 +1,28 @@
 // Fuzz target of TextCompare: two texts from the input, each against an
-// unreadable page, compared exactly and ignoring case; the result must equal
-// a byte-by-byte comparison.
+// unreadable page, compared exactly and ignoring case with every kernel set;
+// the result must equal a byte-by-byte comparison.
 #include <cstdint>
 #include <string>
 
 #include "fuzz_reference.h"
 #include "fuzz_support.h"
 #include "support/search.h"
+#include "trace/kernels.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   tw_fuzz::Prepare();
   if (setjmp(tw_fuzz::g_startOver) != 0) return tw_fuzz::AfterFatalError(0);
   tw_fuzz::Input in(data, size);
-  const std::int32_t mode = static_cast<std::int32_t>(in.Word() % 3) - 1;  // -1, 0 or 1
+  const std::uint32_t word = in.Word();
+  const std::int32_t mode = static_cast<std::int32_t>(word % 3) - 1;  // -1, 0 or 1
+  // The processor's choice of kernels, SSE2, AVX2 or AVX-512 (a set this
+  // processor cannot run leaves the processor's choice).
+  static const tw::KernelSet sets[] = {tw::KernelSet::kSse2, tw::KernelSet::kAvx2,
+                                       tw::KernelSet::kAvx512};
+  const unsigned kernels = (word >> 8) & 3;
+  if (kernels == 0 || !tw::testing::UseKernels(sets[kernels - 1])) {
+    tw::testing::ChooseKernelsAgain();
+  }
   const std::string a = tw_fuzz::UpToZero(in.Text(3000));
   std::string b = tw_fuzz::UpToZero(in.Rest());
   if (b.size() > tw_fuzz::kGuardedTextLimit) b.resize(tw_fuzz::kGuardedTextLimit);
