@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <set>
@@ -73,7 +74,7 @@ HANDLE InheritableFile(const std::string& path) {
 }
 
 int Spawn(const std::string& program, const Lines& arguments, const std::string& outputPath,
-          const std::string& errorPath) {
+          const std::string& errorPath, const std::string& inputPath) {
   std::string commandLine = "\"" + program + "\"";
   for (const std::string& argument : arguments) commandLine += " \"" + argument + "\"";
   HANDLE output = InheritableFile(outputPath);
@@ -81,7 +82,12 @@ int Spawn(const std::string& program, const Lines& arguments, const std::string&
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE input = inputPath.empty()
+                     ? GetStdHandle(STD_INPUT_HANDLE)
+                     : CreateFileA(inputPath.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  startup.hStdInput = input;
   startup.hStdOutput = output;
   startup.hStdError = error;
   PROCESS_INFORMATION process = {};
@@ -97,13 +103,16 @@ int Spawn(const std::string& program, const Lines& arguments, const std::string&
   }
   CloseHandle(output);
   CloseHandle(error);
+  if (!inputPath.empty()) CloseHandle(input);
   return exitCode;
 }
 #else
 int Spawn(const std::string& program, const Lines& arguments, const std::string& outputPath,
-          const std::string& errorPath) {
+          const std::string& errorPath, const std::string& inputPath) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  if (!inputPath.empty())
+    posix_spawn_file_actions_addopen(&actions, 0, inputPath.c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                    0600);
   posix_spawn_file_actions_addopen(&actions, 2, errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
@@ -129,14 +138,21 @@ int Spawn(const std::string& program, const Lines& arguments, const std::string&
 }
 #endif
 
-ProgramRun RunProgram(const char* name, const Lines& arguments) {
-  const std::string outputPath = tw_test::TemporaryPath("example-out");
+// Runs the program; with inputPath its standard input reads that file, with
+// outputPath its standard output goes there (and is not read back).
+ProgramRun RunProgram(const char* name, const Lines& arguments, const std::string& inputPath = "",
+                      const std::string& outputPath = "") {
+  const std::string output =
+      outputPath.empty() ? tw_test::TemporaryPath("example-out") : outputPath;
   const std::string errorPath = tw_test::TemporaryPath("example-err");
   ProgramRun run;
-  run.exitCode = Spawn(ProgramPath(name), arguments, outputPath, errorPath);
-  run.output = ReadWhole(outputPath);
-  run.error = ReadWhole(errorPath);
-  std::remove(outputPath.c_str());
+  run.exitCode = Spawn(ProgramPath(name), arguments, output, errorPath, inputPath);
+  if (outputPath.empty()) {
+    run.output = ReadWhole(output);
+    std::remove(output.c_str());
+  }
+  run.error = ReadWhole(errorPath);  // messages: Windows' text mode ends them with CR LF
+  run.error.erase(std::remove(run.error.begin(), run.error.end(), '\r'), run.error.end());
   std::remove(errorPath.c_str());
   return run;
 }
@@ -253,6 +269,14 @@ TEST(Sortlines, SortsCrLfLfAndUtf16FilesLikeTheReference) {
             "\xEF\xBB\xBF" + WithCrLf(Sorted(expected, false)));
   EXPECT_EQ(RunProgram("sortlines", {"--output", output, input}).exitCode, 0);
   EXPECT_EQ(ReadWhole(output), "\xEF\xBB\xBF" + WithCrLf(Sorted(expected, false)));
+  // Standard input ("-" or no file); the line ends the first line end shows,
+  // however long the first line is (here with fewer than five line feeds).
+  const Lines longFirst = {std::string(5000, 'x'), "b", "a"};
+  WriteWhole(input, Joined(longFirst, "\n"));
+  EXPECT_EQ(RunProgram("sortlines", {}, input).output, WithCrLf(Sorted(longFirst, false)));
+  EXPECT_EQ(RunProgram("sortlines", {"-"}, input).output, WithCrLf(Sorted(longFirst, false)));
+  WriteWhole(input, "b\r\na\nc\r\n");  // after a first CR LF, a bare line feed stays in its line
+  EXPECT_EQ(RunProgram("sortlines", {input}).output, "a\nc\r\nb\r\n");
   std::remove(input.c_str());
   std::remove(output.c_str());
 }
@@ -278,7 +302,10 @@ TEST(Sortlines, SortsByATabOrCommaField) {
   std::mt19937 random(6);
   const std::string input = tw_test::TemporaryPath("sortlines-fields");
   for (const char* separator : {"\t", ","}) {
-    const Lines keys = RandomLines(random, 50, true);
+    // Few distinct fields, so that many lines tie.
+    const Lines distinct = RandomLines(random, 8, true);
+    Lines keys;
+    for (int i = 0; i < 60; ++i) keys.push_back(distinct[random() % distinct.size()]);
     Lines lines;
     for (std::size_t i = 0; i < keys.size(); ++i) {
       std::string key = keys[i];
@@ -291,23 +318,19 @@ TEST(Sortlines, SortsByATabOrCommaField) {
       const std::size_t first = line.find(separator[0]);
       return line.substr(first + 1, line.find(separator[0], first + 1) - first - 1);
     };
-    std::sort(expected.begin(), expected.end(), [&](const std::string& a, const std::string& b) {
-      return FoldedBefore(fieldOf(a), fieldOf(b));
-    });
+    // Lines with equal fields keep their order, in both directions.
+    std::stable_sort(expected.begin(), expected.end(),
+                     [&](const std::string& a, const std::string& b) {
+                       return FoldedBefore(fieldOf(a), fieldOf(b));
+                     });
     const ProgramRun run = RunProgram("sortlines", {"--fields", "2", input});
     EXPECT_EQ(run.exitCode, 0) << run.error;
-    // Keys equal after folding could come in either order: compare the keys,
-    // and the lines as a whole set.
-    Lines got;
-    std::istringstream out(run.output);
-    for (std::string line; std::getline(out, line);) got.push_back(line.substr(0, line.size() - 1));
-    ASSERT_EQ(got.size(), expected.size()) << separator;
-    for (std::size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(Folded(fieldOf(got[i])), Folded(fieldOf(expected[i]))) << i;
-    }
-    std::sort(got.begin(), got.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(got, expected);
+    EXPECT_EQ(run.output, WithCrLf(expected)) << separator;
+    std::stable_sort(lines.begin(), lines.end(), [&](const std::string& a, const std::string& b) {
+      return FoldedBefore(fieldOf(b), fieldOf(a));
+    });
+    EXPECT_EQ(RunProgram("sortlines", {"--reverse", "--fields", "2", input}).output,
+              WithCrLf(lines));
   }
   std::remove(input.c_str());
 }
@@ -319,20 +342,33 @@ TEST(Sortlines, HelpAndBadArguments) {
   EXPECT_EQ(help.output.rfind("Usage: sortlines", 0), 0u) << help.output;
   struct Case {
     Lines arguments;
-    const char* message;
+    std::string message;
   };
+  const std::string folder = tw_test::TemporaryPath("sortlines-folder");
+  std::filesystem::create_directories(folder);
+  const std::string input = tw_test::TemporaryPath("sortlines-bad");
+  WriteWhole(input, "b\na\n");
+  const std::string unwritable = folder + "/no-such-folder/out.txt";
+  // Every failure is one line naming the file and the reason, and exit code 2.
   const Case cases[] = {
-      {{}, "Usage: sortlines"},
-      {{"no-such-sortlines-input.txt"}, "sortlines: cannot read no-such-sortlines-input.txt"},
-      {{"--fields", "0", "x"}, "sortlines: bad field number 0"},
-      {{"--bogus", "x"}, "sortlines: unknown option --bogus"},
-      {{"a", "b"}, "sortlines: more than one input file: b"},
+      {{"no-such-sortlines-input.txt"},
+       "sortlines: cannot read no-such-sortlines-input.txt: no such file\n"},
+      {{folder}, "sortlines: cannot read " + folder + ": is a folder\n"},
+      {{"--output"}, "sortlines: --output needs a file name\n"},
+      {{"--output", unwritable, input}, "sortlines: cannot write " + unwritable + ": "},
+      {{"--", "--reverse"}, "sortlines: cannot read --reverse: no such file\n"},
+      {{"--fields", "0", "x"}, "sortlines: bad field number 0\n"},
+      {{"--bogus", "x"}, "sortlines: unknown option --bogus\n"},
+      {{"a", "b"}, "sortlines: more than one input file: b\n"},
   };
   for (const Case& c : cases) {
     const ProgramRun run = RunProgram("sortlines", c.arguments);
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_NE(run.error.find(c.message), std::string::npos) << run.error;
+    EXPECT_EQ(run.exitCode, 2) << c.message;
+    EXPECT_EQ(run.error.rfind(c.message, 0), 0u) << run.error;
+    EXPECT_EQ(std::count(run.error.begin(), run.error.end(), '\n'), 1) << run.error;
   }
+  std::filesystem::remove_all(folder);
+  std::remove(input.c_str());
 }
 
 // ---- linestat ----
@@ -391,7 +427,7 @@ TEST(Linestat, CountsLikeWcAndTheReference) {
   TW_SKIP_WITHOUT_CHILD_PROCESS();
   std::mt19937 random(9);
   const std::string input = tw_test::TemporaryPath("linestat-in");
-  const char* words[] = {"cat", "dog", "at"};
+  const char* words[] = {"cat", "dog", "at", "x", "1"};
   for (int round = 0; round < 8; ++round) {
     Lines lines;
     const std::size_t count = 5 + random() % 300;
@@ -407,7 +443,7 @@ TEST(Linestat, CountsLikeWcAndTheReference) {
     const char* end = round % 2 == 0 ? "\r\n" : "\n";
     const std::string text = Joined(lines, end);
     WriteWhole(input, text);
-    const std::string word = words[round % 3];
+    const std::string word = words[round % 5];
     const ProgramRun run = RunProgram("linestat", {"--word", word, input});
     ASSERT_EQ(run.exitCode, 0) << run.error;
     const Stat stat = ParseStat(run.output);
@@ -444,8 +480,24 @@ TEST(Linestat, CountsLikeWcAndTheReference) {
   EXPECT_EQ(help.output.rfind("Usage: linestat", 0), 0u);
   const ProgramRun missing = RunProgram("linestat", {"no-such-linestat-input.txt"});
   EXPECT_EQ(missing.exitCode, 2);
-  EXPECT_NE(missing.error.find("linestat: cannot read no-such-linestat-input.txt"),
-            std::string::npos);
+  EXPECT_EQ(missing.error, "linestat: cannot read no-such-linestat-input.txt: no such file\n");
+  // A one-letter word follows the same rules as longer ones; standard input;
+  // a first line longer than any first look at the file.
+  WriteWhole(input, std::string(5000, 'q') + "\nA b\nxa a\nab\n");
+  const Stat oneLetter = ParseStat(RunProgram("linestat", {"--word", "a", input}).output);
+  EXPECT_EQ(oneLetter.withWord, 1);
+  EXPECT_EQ(oneLetter.lines, 4);
+  EXPECT_EQ(oneLetter.longest, 5000);
+  const Stat folded =
+      ParseStat(RunProgram("linestat", {"--ignore-case", "--word", "a"}, input).output);
+  EXPECT_EQ(folded.withWord, 2);
+  EXPECT_EQ(folded.bytes, 5000 + 13);
+#ifndef _WIN32
+  // An output that cannot be written (natively: /dev/full) is a failure.
+  const ProgramRun full = RunProgram("linestat", {input}, "", "/dev/full");
+  EXPECT_EQ(full.exitCode, 2);
+  EXPECT_EQ(full.error, "linestat: cannot write the output\n");
+#endif
   std::remove(input.c_str());
 }
 
