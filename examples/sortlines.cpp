@@ -14,9 +14,9 @@
 
 namespace {
 
-constexpr int kLines = 1;   // the file's lines
-constexpr int kKeys = 2;    // the sort keys (fields) when sorting by a field
-constexpr int kOutput = 3;  // the lines in their new order
+constexpr int kLines = 1;  // the file's lines
+constexpr int kKeys = 2;   // the sort keys (fields) when sorting by a field, then the
+                           // lines in their new order
 constexpr int kConsoleSlot = 1;
 
 const char kUsage[] =
@@ -94,11 +94,29 @@ bool TakeByteOrderMark(tw::ArrayHeader* lines) {
 }
 
 // Sort keys for a field sort: element i of kKeys borrows, from one block,
-// line i's field, the byte 1 and line i's number as eight hexadecimal digits,
-// then a zero. The byte 1 sorts below every byte a field holds, so a shorter
-// field still sorts first, and equal fields sort by their line numbers: lines
-// with equal keys keep their order. The number also finds the line again.
-constexpr std::size_t kKeyTail = 9;  // the byte 1 and eight digits
+// line i's field, the byte 1, where line i starts in the text block and its
+// length (five base-128 digits each, bytes 128 to 255, which no folding
+// changes), then a zero. The byte 1 sorts below every byte a field holds, so a
+// shorter field still sorts first, and equal fields sort by where their lines
+// start: lines with equal fields keep their order. (A descending sort gets the
+// positions complemented, for the same reason.) The position and length find
+// the line again after the sort, so the lines' own array can go before it.
+constexpr int kDigits = 5;
+constexpr std::size_t kKeyTail = 1 + 2 * kDigits;
+constexpr std::uint64_t kPositions = std::uint64_t{1} << (7 * kDigits);
+
+char* PutDigits(char* at, std::uint64_t value) {
+  for (int k = kDigits - 1; k >= 0; --k)
+    *at++ = static_cast<char>(0x80 | ((value >> (7 * k)) & 0x7F));
+  return at;
+}
+
+std::uint64_t GetDigits(const char* at) {
+  std::uint64_t value = 0;
+  for (int k = 0; k < kDigits; ++k)
+    value = (value << 7) | (static_cast<unsigned char>(at[k]) & 0x7F);
+  return value;
+}
 
 tw::FieldSpan FieldOf(const tw::ArrayElementEntry& line, std::int32_t shape, int field) {
   tw::FieldSpan span = {nullptr, 0};
@@ -108,59 +126,58 @@ tw::FieldSpan FieldOf(const tw::ArrayElementEntry& line, std::int32_t shape, int
   return span;
 }
 
-// In a descending sort the numbers are complemented, so that equal fields
-// still come in their lines' order.
+// Makes the keys, then hands the lines' text block to the keys' array and
+// erases the lines' array.
 char* MakeFieldKeys(std::int32_t count, int field, bool reverse) {
-  tw::ArrayHeader* lines = tw::ArrayHeaderOf(kLines);
-  const tw::ArrayElementEntry* entries = tw::ArrayElements(lines);
   std::size_t bytes = 0;
-  for (std::int32_t i = 0; i < count; ++i) {
-    bytes +=
-        static_cast<std::size_t>(FieldOf(entries[i], lines->shape, field).length) + kKeyTail + 1;
+  {
+    tw::ArrayHeader* lines = tw::ArrayHeaderOf(kLines);
+    const tw::ArrayElementEntry* entries = tw::ArrayElements(lines);
+    for (std::int32_t i = 0; i < count; ++i) {
+      bytes +=
+          static_cast<std::size_t>(FieldOf(entries[i], lines->shape, field).length) + kKeyTail + 1;
+    }
   }
   auto* block = static_cast<char*>(tw::HeapBlockAllocate(bytes, 0));
   tw::ArrayHeader* keys = tw::ArrayCreate(kKeys, static_cast<std::uint32_t>(count) - 1);
-  entries = tw::ArrayElements(tw::ArrayHeaderOf(kLines));  // the header may have moved
-  static const char kDigits[] = "0123456789abcdef";
+  tw::ArrayHeader* lines = tw::ArrayHeaderOf(kLines);
+  const tw::ArrayElementEntry* entries = tw::ArrayElements(lines);
+  const char* const text = tw::TextBlockStart(lines->textBlock);
   char* at = block;
   for (std::int32_t i = 0; i < count; ++i) {
-    const tw::FieldSpan span = FieldOf(entries[i], tw::ArrayHeaderOf(kLines)->shape, field);
+    const tw::FieldSpan span = FieldOf(entries[i], lines->shape, field);
     char* const key = at;
     std::memcpy(at, span.start, static_cast<std::size_t>(span.length));
     at += span.length;
     *at++ = '\1';
-    const std::uint32_t number =
-        reverse ? ~static_cast<std::uint32_t>(i) : static_cast<std::uint32_t>(i);
-    for (int shift = 28; shift >= 0; shift -= 4) *at++ = kDigits[(number >> shift) & 0xF];
+    const std::uint64_t start =
+        static_cast<std::uint64_t>(reinterpret_cast<const char*>(entries[i].address) - text);
+    at = PutDigits(at, reverse ? kPositions - 1 - start : start);
+    at = PutDigits(at, static_cast<std::uint64_t>(-entries[i].length));
     *at++ = '\0';
     // A borrowed key: the block is released once, after the sort.
     tw::ArrayElements(keys)[i] = {reinterpret_cast<std::uintptr_t>(key),
                                   -static_cast<std::int32_t>(at - 1 - key)};
   }
+  keys->textBlock = lines->textBlock;
+  lines->textBlock = 0;
+  tw::ArrayErase(kLines);
   return block;
 }
 
-// The line number at the end of a key.
-std::int32_t LineOfKey(const tw::ArrayElementEntry& key, bool reverse) {
-  const char* digits = reinterpret_cast<const char*>(key.address) - key.length - 8;
-  std::uint32_t number = 0;
-  for (int k = 0; k < 8; ++k) {
-    const char c = digits[k];
-    number = number * 16 + static_cast<std::uint32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
-  }
-  return static_cast<std::int32_t>(reverse ? ~number : number);
-}
-
-// Array kOutput borrows the lines in the order of the sorted keys.
+// The keys' array becomes the output: entry i takes (borrows) the line its
+// key names, in the text block it now holds.
 void OrderLinesByKeys(std::int32_t count, bool reverse) {
-  tw::ArrayHeader* output = tw::ArrayCreate(kOutput, static_cast<std::uint32_t>(count) - 1);
-  tw::ArrayElementEntry* keys = tw::ArrayElements(tw::ArrayHeaderOf(kKeys));
-  tw::ArrayElementEntry* lines = tw::ArrayElements(tw::ArrayHeaderOf(kLines));
+  tw::ArrayHeader* header = tw::ArrayHeaderOf(kKeys);
+  tw::ArrayElementEntry* keys = tw::ArrayElements(header);
+  char* const text = tw::TextBlockStart(header->textBlock);
   for (std::int32_t i = 0; i < count; ++i) {
-    // A borrowed entry: the text stays in the lines' text block.
-    tw::ArrayElementEntry entry = lines[LineOfKey(keys[i], reverse)];
-    if (entry.length > 0) entry.length = -entry.length;
-    tw::ArrayElements(output)[i] = entry;
+    const char* tail =
+        reinterpret_cast<const char*>(keys[i].address) - keys[i].length - 2 * kDigits;
+    const std::uint64_t position = GetDigits(tail);
+    const std::uint64_t start = reverse ? kPositions - 1 - position : position;
+    const auto length = static_cast<std::int32_t>(GetDigits(tail + kDigits));
+    keys[i] = {reinterpret_cast<std::uintptr_t>(text + start), -length};
   }
 }
 
@@ -226,9 +243,8 @@ int main(int argc, char** argv) {
     keyBlock = MakeFieldKeys(count, options.field, options.reverse);
     tw::StringArraySort(options.reverse ? -kKeys : kKeys, count);
     OrderLinesByKeys(count, options.reverse);
-    tw::ArrayErase(kKeys);
     tw::HeapBlockRelease(keyBlock);
-    sorted = kOutput;
+    sorted = kKeys;
   } else {
     tw::StringArraySort(options.reverse ? -kLines : kLines, count);
   }

@@ -205,21 +205,23 @@ def whole_process_rows(source):
         return []
     with open(path) as f:
         run = json.load(f)
-    peers = [name for name in run if name not in ("size_mib", "ours")]
-    header = ["file", "ours (s)"] + [f"vs {peer}" for peer in peers]
     rows = [
-        "## sortlines (whole process)",
+        "## The example programs (whole processes)",
         "",
-        "examples/sortlines beside the same sort by another program, each run once on",
-        "one file of random lines (`bench/sortlines_vs_sort.sh`); a ratio above 1",
-        "means sortlines took less time. The outputs are checked to agree.",
+        "examples/sortlines and examples/linestat beside the programs they stand in for, each",
+        f"run once on a generated file of {run['size_mib']} MiB (`bench/sortlines_vs_sort.sh`):",
+        "wall time and peak memory (GNU time). A time ratio above 1 means ours took less",
+        "time; a memory ratio below 1 means ours used less. The outputs are checked to agree.",
         "",
-        "| " + " | ".join(header) + " |",
-        "|" + "---|" * len(header),
-        "| " + " | ".join([f"{run['size_mib']} MiB", f"{run['ours']:.2f}"] +
-                          [f"{run[peer] / run['ours']:.2f}" for peer in peers]) + " |",
-        "",
+        "| task | ours (s) | ours (MiB) | peer | peer (s) | peer (MiB) | time ratio | memory ratio |",
+        "|---|---|---|---|---|---|---|---|",
     ]
+    for r in run["runs"]:
+        time_ratio = r["peer_s"] / r["ours"] if r["ours"] > 0 else float("inf")
+        memory_ratio = r["ours_mib"] / r["peer_mib"] if r["peer_mib"] > 0 else float("inf")
+        rows.append(f"| `{r['task']}` | {r['ours']:.2f} | {r['ours_mib']} | `{r['peer']}` | "
+                    f"{r['peer_s']:.2f} | {r['peer_mib']} | {time_ratio:.2f} | {memory_ratio:.2f} |")
+    rows.append("")
     return rows
 
 

@@ -165,10 +165,11 @@ void SortElements(ArrayElementEntry* elements, std::int32_t count, bool descendi
 #else
 // Natively the same order, sorted by a key of each text's first eight folded
 // bytes (most significant first) and compared further only on equal keys.
+// The key carries the element itself, so that no copy of the elements is
+// needed beside the keys.
 struct SortKey {
   std::uint64_t prefix;
-  const char* text;
-  std::size_t index;
+  ArrayElementEntry element;
 };
 
 std::uint64_t PrefixOf(const char* text) {
@@ -185,25 +186,19 @@ std::uint64_t PrefixOf(const char* text) {
 inline bool KeyBefore(const SortKey& a, const SortKey& b) {
   if (a.prefix != b.prefix) return a.prefix < b.prefix;
   if ((a.prefix & 0xFF) == 0) return false;  // both texts ended within the key
-  return CompareFolded(a.text + 8, b.text + 8) < 0;
+  return CompareFolded(ElementText(a.element) + 8, ElementText(b.element) + 8) < 0;
 }
 
 void SortElements(ArrayElementEntry* elements, std::int32_t count, bool descending) {
   const auto n = static_cast<std::size_t>(count);
   auto* keys = static_cast<SortKey*>(HeapBlockAllocate(n * sizeof(SortKey), 0));
-  auto* copies = static_cast<ArrayElementEntry*>(HeapBlockAllocate(n * sizeof *elements, 0));
-  for (std::size_t i = 0; i < n; ++i) {
-    copies[i] = elements[i];
-    const char* text = ElementText(elements[i]);
-    keys[i] = {PrefixOf(text), text, i};
-  }
+  for (std::size_t i = 0; i < n; ++i) keys[i] = {PrefixOf(ElementText(elements[i])), elements[i]};
   if (descending) {
     std::sort(keys, keys + n, [](const SortKey& a, const SortKey& b) { return KeyBefore(b, a); });
   } else {
     std::sort(keys, keys + n, KeyBefore);
   }
-  for (std::size_t i = 0; i < n; ++i) elements[i] = copies[keys[i].index];
-  HeapBlockRelease(copies);
+  for (std::size_t i = 0; i < n; ++i) elements[i] = keys[i].element;
   HeapBlockRelease(keys);
 }
 #endif
