@@ -22,6 +22,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -532,21 +533,24 @@ TEST(Store, KeepsWhatTheDestinationIs) {
 
   const std::string fifo = folder + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // The test holds the FIFO open for reading and writing, so that Store finds
+  // a reader and the reads wait for its bytes.
+  const int end = open(fifo.c_str(), O_RDWR);
   std::string read;
-  std::thread reader([&] { read = ReadWhole(fifo); });
-  // The reader must have the FIFO open before Store opens it for writing.
-  for (int i = 0; i < 200 && read.empty(); ++i) {
-    const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0) {
-      close(fd);
-      break;
+  std::thread reader([&] {
+    char bytes[256];
+    pollfd ready = {end, POLLIN, 0};
+    while (read.size() < expected.size() && poll(&ready, 1, 10000) > 0) {
+      const ssize_t n = ::read(end, bytes, sizeof bytes);
+      if (n <= 0) break;
+      read.append(bytes, static_cast<std::size_t>(n));
     }
-    usleep(10000);
-  }
+  });
   tw::Store(tw::StoreName(fifo.c_str()), 17, -1);
   reader.join();
+  close(end);
   EXPECT_TRUE(std::filesystem::is_fifo(fifo));
-  EXPECT_NE(read.find("lines\r\n"), std::string::npos) << read;
+  EXPECT_EQ(read, expected);
 
   EXPECT_EQ(tw::Store(tw::StoreName("/dev/null"), 17, -1), 2);
   EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
