@@ -234,7 +234,10 @@ struct RegisterRun {
   tw::NumberRead read;
 };
 
-RegisterRun ReadIntoRegister(const char* text, int n, std::int32_t kind) {
+// Reads text into the destination with xmm0 to xmm7 loaded with known
+// values; every register but keep must come back unchanged.
+RegisterRun ReadWatchingRegisters(const char* text, std::uintptr_t destination, std::int32_t kind,
+                                  int keep) {
   RegisterRun run;
   std::uint64_t in[8];
   for (int i = 0; i < 8; ++i) in[i] = 0x1111111111111111ull * static_cast<std::uint64_t>(i + 1);
@@ -242,21 +245,46 @@ RegisterRun ReadIntoRegister(const char* text, int n, std::int32_t kind) {
   // The i386 System V convention returns every struct through a hidden first
   // argument; 32-bit Windows returns an 8-byte struct in edx:eax.
   const std::uintptr_t args[4] = {reinterpret_cast<std::uintptr_t>(&run.read), Arg(text),
-                                  tw::XmmSelector(n), static_cast<std::uintptr_t>(kind)};
+                                  destination, static_cast<std::uintptr_t>(kind)};
   tw_test::CallWithXmm(reinterpret_cast<const void*>(&tw::ReadNumber), args, in, run.out);
 #else
-  const std::uintptr_t args[4] = {Arg(text), tw::XmmSelector(n), static_cast<std::uintptr_t>(kind),
-                                  0};
+  const std::uintptr_t args[4] = {Arg(text), destination, static_cast<std::uintptr_t>(kind), 0};
   const std::uint64_t result =
       tw_test::CallWithXmm(reinterpret_cast<const void*>(&tw::ReadNumber), args, in, run.out);
   std::memcpy(&run.read, &result, sizeof run.read);
 #endif
   for (int i = 0; i < 8; ++i) {
-    if (i != n) {
-      EXPECT_EQ(run.out[i], in[i]) << "xmm" << i << " changed";
+    if (i != keep) {
+      EXPECT_EQ(run.out[i], in[i]) << "xmm" << i << " changed by " << text;
     }
   }
   return run;
+}
+
+RegisterRun ReadIntoRegister(const char* text, int n, std::int32_t kind) {
+  return ReadWatchingRegisters(text, tw::XmmSelector(n), kind, n);
+}
+
+// Memory destinations leave every register as it was, whether the text is
+// read by the plain decimal way or by the general reader.
+TEST(ReadNumber, MemoryDestinationsKeepEveryRegister) {
+  double d = 0;
+  float f = 0;
+  long double x = 0;
+  std::int64_t n = 0;
+  const struct {
+    std::uintptr_t destination;
+    std::int32_t kind;
+  } kinds[] = {{Arg(&d), tw::kReadDouble},
+               {Arg(&f), tw::kReadFloat},
+               {Arg(&x), tw::kReadExtended},
+               {Arg(&n), tw::kReadInt64},
+               {0, tw::kReadInt32}};
+  for (const char* text : {"1.5", "-7", "1234.567e-3", "123456789012345678", " 12", "$FF", "1,5"}) {
+    for (const auto& kind : kinds) ReadWatchingRegisters(text, kind.destination, kind.kind, -1);
+  }
+  EXPECT_EQ(d, 15);  // the last text: its comma is skipped
+  EXPECT_EQ(n, 15);
 }
 
 // A negative zero keeps its sign in every floating kind, whether the text
