@@ -139,7 +139,8 @@ FAMILY_NOTES = {
     "RecallCrLf": "Recall of a CR LF file of random words (about 40 bytes a line) from the"
                   " page cache, beside std::getline into a std::vector<std::string> and an"
                   " mmap plus memchr split into string views. Recall reads the file into"
-                  " heap pages it owns; the memchr peer only maps the page cache.",
+                  " heap pages it owns (a block of 4 MiB or more asks the kernel for huge"
+                  " pages); the memchr peer only maps the page cache.",
     "RecallLf": "The same with LF line ends.",
     "RecallUtf16": "Recall of a UTF-16 file beside reading it, converting it with iconv and"
                    " splitting it the same way.",
@@ -154,8 +155,8 @@ FAMILY_NOTES = {
                 " assembly also keeps the result ring and the temporary area up to date, and"
                 " a std::string of 2 such pieces fits its inline buffer.",
     "Assign": "Assignment of an assembled text to an array element beside std::string"
-              " assignment: the element owns its text, so each assignment allocates a new"
-              " block and releases the old one, where std::string reuses its capacity.",
+              " assignment: the element owns its text and reuses its block when the new"
+              " text fits, as std::string reuses its capacity.",
     "Format": "FormatNumber beside snprintf and std::to_chars on the same doubles.",
     "Read": "ReadNumber into a double beside strtold, strtod and std::from_chars on the"
             " same texts.",
