@@ -293,7 +293,7 @@ def main(source, target):
         "pick, on the same data in the same run (`scripts/bench`, Release build,",
         "Linux). Throughput is in bytes of input per second; a ratio above 1",
         "means the library's routine is faster than that peer. Each figure is the",
-        "median of three repetitions.",
+        "median of five repetitions.",
         "",
         f"Measured {datetime.date.today().isoformat()} on {cpu}"
         f" ({context.get('num_cpus', '?')} cores,"
