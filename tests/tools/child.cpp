@@ -66,8 +66,16 @@ int Spawn(const std::string& errorPath, const std::string& outputPath) {
   startup.hStdError = error;
   PROCESS_INFORMATION process = {};
   int exitCode = -1000;
-  if (CreateProcessA(program, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                     &startup, &process)) {
+  // Under Wine on a busy machine a process start now and then fails at once
+  // and succeeds when asked again; a few tries keep that out of the results.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 4 && !started; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessA(program, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                             &startup, &process);
+  }
+  if (!started) std::fprintf(stderr, "could not start the child: error %lu\n", GetLastError());
+  if (started) {
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
