@@ -35,6 +35,11 @@ e2e_wine_marlett() {
 # place, the probe placed on the demo's virtual desktop, and a grey menu colour
 # so that the white menu background the demo sets cannot be mistaken for the
 # system's.
+#
+# With TW_E2E_WIN32=1 the prefix serves the 32-bit demo as well: the i386
+# builtin DLLs, drivers and programs go into windows/syswow64 (64-bit Wine's
+# boot leaves it empty), and the probe stays on the default desktop, where the
+# 32-bit demo shows its window (see e2e_start_demo32).
 e2e_wine_setup() {
   export WINEPREFIX="$TW_E2E_PREFIX" WINEDEBUG=-all WINELOADER="$TW_WINE"
   if [ -f "$WINEPREFIX/.tw-e2e-ready" ]; then
@@ -49,7 +54,11 @@ e2e_wine_setup() {
       DISPLAY= timeout 300 "$TW_WINE" wineboot --init >/dev/null 2>&1
       e2e_wine_marlett
       local key='HKCU\Software\Wine\AppDefaults\e2e_probe.exe\Explorer'
-      DISPLAY= "$TW_WINE" reg add "$key" /v Desktop /d "$TW_DESKTOP" /f >/dev/null 2>&1 &&
+      if [ "${TW_E2E_WIN32:-}" = 1 ]; then
+        cp /usr/lib/i386-linux-gnu/wine/i386-windows/* "$WINEPREFIX/drive_c/windows/syswow64/"
+      else
+        DISPLAY= "$TW_WINE" reg add "$key" /v Desktop /d "$TW_DESKTOP" /f >/dev/null 2>&1
+      fi &&
         DISPLAY= "$TW_WINE" reg add 'HKCU\Control Panel\Colors' /v Menu /d '212 208 200' /f \
           >/dev/null 2>&1 &&
         DISPLAY= "$TW_WINE" reg add 'HKCU\Control Panel\Colors' /v MenuBar /d '212 208 200' /f \
@@ -84,6 +93,20 @@ e2e_start_xvfb() {
 e2e_start_demo() {
   local exe=$1 size=$2 transcript=$3
   "$TW_WINE" explorer "/desktop=$TW_DESKTOP,$size" "$exe" >"$transcript" 2>"$transcript.stderr" &
+  TW_DEMO_PID=$!
+}
+
+# Starts the 32-bit demo under 32-bit Wine through the emulator, on the
+# default desktop of the X display (a 32-bit process there cannot start
+# explorer's virtual desktop, or any other process): a 64-bit program of the
+# prefix starts the desktop first, then the demo connects to the same
+# persistent 64-bit server.
+e2e_start_demo32() {
+  local exe=$1 probe_exe=$2 transcript=$3
+  /usr/lib/wine/wineserver64 -p
+  timeout 120 "$TW_WINE" "$probe_exe" find 100 >/dev/null 2>&1
+  WINELOADERNOEXEC=1 qemu-i386 -R 0xffff0000 /usr/lib/wine/wine "$exe" \
+    >"$transcript" 2>"$transcript.stderr" &
   TW_DEMO_PID=$!
 }
 
