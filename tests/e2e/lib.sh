@@ -53,11 +53,11 @@ e2e_wine_setup() {
       # No display yet: keep wineboot from looking for one.
       DISPLAY= timeout 300 "$TW_WINE" wineboot --init >/dev/null 2>&1
       e2e_wine_marlett
-      local key='HKCU\Software\Wine\AppDefaults\e2e_probe.exe\Explorer'
       if [ "${TW_E2E_WIN32:-}" = 1 ]; then
         cp /usr/lib/i386-linux-gnu/wine/i386-windows/* "$WINEPREFIX/drive_c/windows/syswow64/"
       else
-        DISPLAY= "$TW_WINE" reg add "$key" /v Desktop /d "$TW_DESKTOP" /f >/dev/null 2>&1
+        DISPLAY= "$TW_WINE" reg add 'HKCU\Software\Wine\AppDefaults\e2e_probe.exe\Explorer' \
+          /v Desktop /d "$TW_DESKTOP" /f >/dev/null 2>&1
       fi &&
         DISPLAY= "$TW_WINE" reg add 'HKCU\Control Panel\Colors' /v Menu /d '212 208 200' /f \
           >/dev/null 2>&1 &&
