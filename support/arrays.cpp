@@ -412,9 +412,9 @@ void ElementAssign(ArrayElementEntry* entry, const char* text, std::int32_t leng
     ElementRelease(entry);
     return;
   }
-  char* copy = static_cast<char*>(HeapBlockAllocate(static_cast<std::size_t>(length) + 1, 0));
+  char* copy = static_cast<char*>(HeapBlockAllocate(static_cast<std::size_t>(length) + 3, 0));
   std::memcpy(copy, text, static_cast<std::size_t>(length));
-  copy[length] = '\0';
+  std::memset(copy + length, 0, 3);
   ElementRelease(entry);
   *entry = {reinterpret_cast<std::uintptr_t>(copy), length};
 }

@@ -14,6 +14,7 @@
 #include "support/startup.h"
 #include "support/temptext.h"
 #include "trace/text.h"
+#include "trace/vector_sets.h"
 
 namespace tw {
 
@@ -86,8 +87,8 @@ Destination DestinationOf(std::uint32_t control) {
 ResultSlotRecord* SlotBefore(int steps) {
   const int current = CurrentResultSlot();
   if (current == 0) return nullptr;
-  const int back = steps % kResultSlotCount;
-  return ResultSlotAt((current - 1 - back + kResultSlotCount) % kResultSlotCount + 1);
+  const int n = current - steps % kResultSlotCount;
+  return ResultSlotAt(n >= 1 ? n : n + kResultSlotCount);
 }
 
 std::int32_t AbsoluteLength(std::int32_t length) {
@@ -112,13 +113,27 @@ Piece PieceOfSlotCode(const ResultSlotRecord* slot) {
   return piece;
 }
 
+// A plain piece's length. Most pieces end within the aligned sixteen bytes
+// that hold their first byte (an aligned block never crosses a page, and the
+// bytes before the piece in it are not looked at); a longer one is measured
+// by the chosen kernel. (Under the address sanitizer this stays a call of
+// its own, which reads without its checks.)
+TW_SSE2_ENTRY std::uint32_t PieceLength(const char* text) {
+  using Set = vector_sets::Sse2;
+  const auto address = reinterpret_cast<std::uintptr_t>(text);
+  const Set::Mask zeros =
+      Set::Zeros(Set::LoadAligned(reinterpret_cast<const char*>(address & ~std::uintptr_t{15}))) >>
+      (address & 15);
+  return zeros != 0 ? vector_sets::LowestLane(zeros) : TextLength(text);
+}
+
 Piece PieceOfItem(StringArg item, std::uint32_t control) {
   Piece piece = {g_emptyText, 0, nullptr};
   if (item > kNewestResult) {
     piece.text = reinterpret_cast<const char*>(item);
     piece.length = (control & kWideBit) != 0
                        ? static_cast<std::int32_t>(2 * WideTextLength(piece.text))
-                       : static_cast<std::int32_t>(TextLengthSse2(piece.text));
+                       : static_cast<std::int32_t>(PieceLength(piece.text));
     const bool overridden =
         g_settings.lengthOverride != 0 && control >= kFileWord && (control & kElementBit) == 0;
     if (overridden && piece.length < g_settings.lengthOverride) {
@@ -200,6 +215,8 @@ bool AnyPieceReads(const char* from, const char* to) {
 // piece go all the same, the piece fills with zeros instead of reading it.
 // A deferred piece needs nothing here: the ring forgets its record.
 void ForgetPieces(std::uintptr_t from, std::uintptr_t to) {
+  // Every plain piece lies within low..high (the length pass's range).
+  if (to <= g_assembly.low || from >= g_assembly.high) return;
   for (int i = 0; i < g_assembly.count; ++i) {
     Piece& piece = g_assembly.pieces[i];
     if (piece.deferred == nullptr &&
@@ -413,15 +430,14 @@ char* AreaRoom(std::int64_t total, std::size_t roomSize, char** temporaryBlock) 
 }
 
 // An element that owns a text at least as long as the new one keeps its
-// block when the new text and its three zero bytes fit: the old text is
-// overwritten in place (everything that read it is forgotten first), unless
-// a piece reads it. Returns the block, or nullptr when a new one is needed.
+// block: an owned text's block holds its length and three bytes more
+// (support/arrays.h), so the new text and its three zero bytes fit. The old
+// text is overwritten in place (everything that read it is forgotten first),
+// unless a piece reads it. Returns the block, or nullptr when a new one is
+// needed.
 char* ReusedElementText(ArrayElementEntry* element, std::int64_t total) {
   if (element->length <= 0 || total <= 0 || total > element->length) return nullptr;
   char* const text = reinterpret_cast<char*>(element->address);
-  const SIZE_T capacity = HeapSize(GetProcessHeap(), 0, text);
-  if (capacity == static_cast<SIZE_T>(-1) || capacity < static_cast<SIZE_T>(total) + 3)
-    return nullptr;
   const std::size_t bytes = static_cast<std::size_t>(element->length) + 1;
   if (AnyPieceReads(text, text + bytes)) return nullptr;
   ForgetStorage(text, bytes);

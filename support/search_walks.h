@@ -505,9 +505,10 @@ TW_WALK std::int32_t FindPlainWith(std::int32_t start, std::uintptr_t haystack,
 
 // The short way of a backward search from the end: the haystack measured
 // with this set's blocks; when every position a match can start at lies in
-// its first block (and two blocks lie within its page), that block tested on
-// the needle's first two and last bytes, candidates verified from the highest
-// down, each in one compare; else the backward walk.
+// its first block (and two blocks lie within its page), the highest position
+// compared whole, then the block tested on the needle's first two and last
+// bytes, candidates verified from the highest down, each in one compare; else
+// the backward walk.
 template <typename S, bool kFold, bool kWord>
 TW_WALK std::int32_t PlainLastMatch(Bytes hay, Bytes needleText, typename S::Vector block,
                                     std::size_t length, std::uint32_t mode) {
@@ -526,11 +527,18 @@ TW_WALK std::int32_t PlainLastMatch(Bytes hay, Bytes needleText, typename S::Vec
   const Vector last = S::Broadcast(needleText[length - 1] | (kFold ? RestFold(mode) : 0));
   const Vector foldLanes = S::Or(fold1, S::FirstLane(kFold ? FirstFold(mode) : 0));
   const Vector text = kFold ? S::Or(block, foldLanes) : block;
+  const Mask span = FirstLanes<Mask>(length);
+  // The highest position, where the search would verify first, is compared
+  // whole at once, beside the filter rather than after it: a match that ends
+  // at the haystack's end waits for no candidate mask.
+  if ((~FoldedEqual<S, kFold>(S::Load(hay + lastStart), foldLanes, text) & span) == 0 &&
+      WordBoundaries<kWord>(hay, lastStart, length, needleText)) {
+    return PositionOf(static_cast<std::ptrdiff_t>(lastStart));
+  }
   Mask candidates = FoldedEqual<S, kFold>(S::Load(hay), fold0, first) &
                     FoldedEqual<S, kFold>(S::Load(hay + 1), fold1, second) &
                     FoldedEqual<S, kFold>(S::Load(hay + length - 1), fold1, last) &
-                    FirstLanes<Mask>(lastStart + 1);
-  const Mask span = FirstLanes<Mask>(length);
+                    FirstLanes<Mask>(lastStart);
   while (candidates != 0) {
     const unsigned q = HighestLane(candidates);
     if ((~FoldedEqual<S, kFold>(S::Load(hay + q), foldLanes, text) & span) == 0 &&

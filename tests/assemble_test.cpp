@@ -580,6 +580,12 @@ TEST_F(AssembleElement, RandomAssignmentsMatchAStringModel) {
   static const char* const kLiterals[] = {"", "a", "bc", "def", "0123456789"};
   for (int step = 0; step < 3000; ++step) {
     const int target = static_cast<int>(random() % kElements);
+    if (random() % 8 == 0) {  // an owned text made outside TextAssemble, then assigned in place
+      const std::string text(random() % 12, static_cast<char>('k' + step % 8));
+      tw::ElementAssign(Entry(kArray, target), text.data(), static_cast<std::int32_t>(text.size()));
+      model[static_cast<std::size_t>(target)] = text;
+      continue;
+    }
     tw::ArrayElement(kArray, static_cast<std::uint32_t>(target));
     std::vector<tw::StringArg> items;
     std::vector<int> sources;
