@@ -628,6 +628,34 @@ void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t lengt
   g_ring.outsideSlots = (g_ring.outsideSlots & ~bit) | outside;
 }
 
+// The slot after the current one takes the text; a slot with an origin or a
+// record to clear, the ring's first use or a negative length go the general
+// way. An area text needs no empty-text test, and is never outside the area.
+ResultSlotRecord* NewAreaResult(const char* text, std::int32_t length) {
+  int n = g_ring.current;
+  if (n == 0 || length < 0) {
+    ResultSlotRecord* slot = ResultSlot(kSlotNext);
+    FillResultSlot(slot, text, length);
+    return slot;
+  }
+  if (g_ring.slots[n].address != kSlotNext) n = n == kResultSlotCount ? 1 : n + 1;
+  g_ring.current = n;
+  ResultSlotRecord* slot = &g_ring.slots[n];
+  const std::uint32_t bit = 1u << n;
+  if ((g_ring.extraSlots & bit) != 0) {
+    FillResultSlot(slot, text, length);
+    return slot;
+  }
+  const std::uintptr_t from = Address(text);
+  const std::uintptr_t to = from + static_cast<std::uint32_t>(length) + 1;
+  slot->address = from;
+  slot->length = length;
+  g_ring.ranges[n][0] = {from, to};
+  NoteWatched(from, to);
+  g_ring.outsideSlots &= ~bit;
+  return slot;
+}
+
 std::uintptr_t& ResultOrigin(const ResultSlotRecord* slot) {
   const int n = SlotNumber(slot);
   g_ring.originSlots |= 1u << n;

@@ -98,6 +98,11 @@ ResultSlotRecord* ResultSlotAt(int n);
 // holding a plain text. Every writer of a slot goes through here.
 void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t length);
 
+// ResultSlot(kSlotNext) and FillResultSlot in one step, for a text of length
+// bytes just finished in the temporary text area (its NUL included there):
+// the way of every new temporary result.
+ResultSlotRecord* NewAreaResult(const char* text, std::int32_t length);
+
 // A zero-terminated heap copy of the newest result (a deferred result is
 // carried out into it). The copy stays valid until seven more copies have
 // been made; then it is released.

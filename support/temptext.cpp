@@ -54,8 +54,10 @@ char* TempTextFinish(const char* end) {
 
 TempTextResult TempTextEnd(const char* end, std::uintptr_t selector) {
   char* const text = TempTextFinish(end);
+  const auto length = static_cast<std::int32_t>(end - text);
+  if (selector == kSlotNext) return {text, NewAreaResult(text, length)};
   ResultSlotRecord* slot = ResultSlot(selector);
-  FillResultSlot(slot, text, static_cast<std::int32_t>(end - text));
+  FillResultSlot(slot, text, length);
   return {text, slot};
 }
 

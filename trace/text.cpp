@@ -123,7 +123,8 @@ std::uint32_t TextLength(const char* text) {
 // a slot on the stack while the chosen kernel runs, as the routine promises.
 // The kernels may change the upper halves of the YMM registers only. On
 // x86-64 the AVX-512 kernel, which leaves xmm0 alone, is entered directly when
-// the library runs that set (tw::g_kernelSet is 3): no call and no slot.
+// the library runs that set (tw::g_kernelSet is 3): no call and no slot; the
+// AVX2 kernel (set 2) is called directly, with the slot.
 #define TW_STRINGIZE2(x) #x
 #define TW_STRINGIZE(x) TW_STRINGIZE2(x)
 #define TW_SYMBOL(name) TW_STRINGIZE(__USER_LABEL_PREFIX__) #name
@@ -140,7 +141,13 @@ asm(".intel_syntax noprefix\n"
     "  je " TW_SYMBOL(tw_TextLengthAvx512) "\n"
     "  sub rsp, 56\n"
     "  movdqu [rsp+32], xmm0\n"
+    "  cmp dword ptr [rip+" TW_SYMBOL(_ZN2tw11g_kernelSetE) "], 2\n"
+    "  jne 1f\n"
+    "  call " TW_SYMBOL(_ZN2tw14TextLengthAvx2EPKc) "\n"
+    "  jmp 2f\n"
+    "1:\n"
     "  call " TW_SYMBOL(tw_TextLengthChosen) "\n"
+    "2:\n"
     "  movdqu xmm0, [rsp+32]\n"
     "  add rsp, 56\n"
     "  ret\n"
@@ -157,7 +164,13 @@ asm(".intel_syntax noprefix\n"
     "  je " TW_SYMBOL(tw_TextLengthAvx512) "\n"
     "  sub rsp, 24\n"
     "  movdqu [rsp], xmm0\n"
+    "  cmp dword ptr [rip+" TW_SYMBOL(_ZN2tw11g_kernelSetE) "], 2\n"
+    "  jne 1f\n"
+    "  call " TW_SYMBOL(_ZN2tw14TextLengthAvx2EPKc) "@PLT\n"
+    "  jmp 2f\n"
+    "1:\n"
     "  call " TW_SYMBOL(tw_TextLengthChosen) "@PLT\n"
+    "2:\n"
     "  movdqu xmm0, [rsp]\n"
     "  add rsp, 24\n"
     "  ret\n"
