@@ -526,7 +526,7 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED) {
   if (read != nullptr) *read = 0;
   const int fd = FdFromHandle(file);
-  if (fd < 0 || fcntl(fd, F_GETFD) < 0) {
+  if (fd < 0) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
@@ -542,8 +542,13 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOV
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
       break;  // a FIFO or device: all there is
     if (n < 0) {
-      SetLastError(errno == EISDIR || errno == EBADF ? ERROR_ACCESS_DENIED
-                                                     : ErrorOfName(errno, ""));
+      // A descriptor that is not open is an invalid handle (asked only now:
+      // a check before every read would cost a call of its own); one open
+      // for writing only, or a folder, denies the read.
+      const int error = errno;
+      SetLastError(error == EBADF && fcntl(fd, F_GETFD) < 0 ? ERROR_INVALID_HANDLE
+                   : error == EISDIR || error == EBADF      ? ERROR_ACCESS_DENIED
+                                                            : ErrorOfName(error, ""));
       if (read != nullptr) *read = done;
       return FALSE;
     }

@@ -369,9 +369,11 @@ TEST_F(CompatFiles, ReadPositionAndSize) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(read, 0u);
   CloseHandle(writeOnly);
-  SetLastError(0);
-  EXPECT_FALSE(ReadFile(nullptr, buffer, 4, &read, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  for (HANDLE gone : {HANDLE{nullptr}, writeOnly}) {  // no handle, a closed one
+    SetLastError(0);
+    EXPECT_FALSE(ReadFile(gone, buffer, 4, &read, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  }
 }
 
 TEST_F(CompatFiles, FindFirstFileWithWildcards) {
