@@ -710,6 +710,16 @@ std::uint64_t g_xmmAtEntry[8];
 char* FormatNumberWithRegisters(StringArg format, std::uint32_t descriptor,
                                 const NumberOperand* operands, int count,
                                 const std::uint64_t* xmm) {
+  // The plain floating form of one operand, the commonest call: no prefix or
+  // suffix to measure, so the number is written straight into the area (the
+  // operand is read before anything is written there).
+  if (format == kFormatFloating && (descriptor & kWideResult) == 0 && PowersOfTenBuilt()) {
+    char* end = TempTextReserve(kNumberTextCapacity + 1);
+    if (AppendSingleExact(&end, descriptor, operands, count, xmm, g_defaultPrecision)) {
+      *end = '\0';
+      return TempTextEnd(end, kSlotNext).text;
+    }
+  }
   int mode = 0;
   const char* text = "";  // the selector forms have an empty format string
   std::uint32_t textLength = 0;
