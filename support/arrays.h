@@ -43,9 +43,8 @@ constexpr std::uint32_t TwoPartIndex(std::uint32_t first, std::uint32_t second) 
 
 // One element: its text address and signed length (> 0 owned heap block,
 // < 0 borrowed from the text block, 0 empty with address 0 or the shared
-// empty text). An owned text starts its heap block, and the block holds at
-// least length + 3 bytes: an assignment of a text no longer than the old one
-// writes it and its three zero bytes in place, without asking the heap.
+// empty text). An owned text starts its heap block, which holds at least
+// length + 1 bytes (the text and its zero).
 struct ArrayElementEntry {
   std::uintptr_t address;
   std::int32_t length;
@@ -190,7 +189,8 @@ bool SelectField(const char* text, std::int32_t length, std::int32_t shape, int 
 // ---- Element texts ----------------------------------------------------------------
 
 // Gives the element an owned copy of text[0, length) with three zeros after
-// it (length 0: the element becomes empty), releasing its previous owned text.
+// it, room for a later assignment of as long a text in place (length 0: the
+// element becomes empty), releasing its previous owned text.
 // The copy is made before the old text is released, so text may lie inside it.
 void ElementAssign(ArrayElementEntry* entry, const char* text, std::int32_t length);
 

@@ -430,14 +430,20 @@ char* AreaRoom(std::int64_t total, std::size_t roomSize, char** temporaryBlock) 
 }
 
 // An element that owns a text at least as long as the new one keeps its
-// block: an owned text's block holds its length and three bytes more
-// (support/arrays.h), so the new text and its three zero bytes fit. The old
-// text is overwritten in place (everything that read it is forgotten first),
-// unless a piece reads it. Returns the block, or nullptr when a new one is
-// needed.
+// block when the new text and its three zero bytes fit: the old text is
+// overwritten in place (everything that read it is forgotten first), unless
+// a piece reads it. An owned block holds at least its text and the text's
+// zero, so a text two or more bytes shorter always fits; only for a longer
+// one is the heap asked for the block's size. Returns the block, or nullptr
+// when a new one is needed.
 char* ReusedElementText(ArrayElementEntry* element, std::int64_t total) {
   if (element->length <= 0 || total <= 0 || total > element->length) return nullptr;
   char* const text = reinterpret_cast<char*>(element->address);
+  if (total + 2 > element->length) {
+    const SIZE_T capacity = HeapSize(GetProcessHeap(), 0, text);
+    if (capacity == static_cast<SIZE_T>(-1) || capacity < static_cast<SIZE_T>(total) + 3)
+      return nullptr;
+  }
   const std::size_t bytes = static_cast<std::size_t>(element->length) + 1;
   if (AnyPieceReads(text, text + bytes)) return nullptr;
   ForgetStorage(text, bytes);
