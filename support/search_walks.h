@@ -377,12 +377,13 @@ TW_WALK_ENTRY __attribute__((noinline)) std::int32_t BackwardOver(Bytes hay, std
                                         PlainNeedle(needleText, length, mode)));
 }
 
-// A needle's length when it ends within the block from its first byte (read
-// by the caller, within the needle's page), else 0.
+// A needle's length from the block from its first byte (read by the caller,
+// within the needle's page) when it ends there, else measured on with this
+// set's blocks.
 template <typename S>
-TW_WALK std::size_t LengthInBlock(typename S::Vector block) {
+TW_WALK std::size_t NeedleLength(Bytes needleText, typename S::Vector block) {
   const typename S::Mask zeros = S::Zeros(block);
-  return zeros != 0 ? LowestLane(zeros) : 0;
+  return zeros != 0 ? LowestLane(zeros) : LengthWith<S>(reinterpret_cast<const char*>(needleText));
 }
 
 // The fold bits of the short ways' first and other bytes.
@@ -408,12 +409,25 @@ inline bool WordBoundaries(Bytes hay, std::size_t q, std::size_t length, Bytes n
   return !kWord || needleText[0] <= 32 || (hay[q + length] <= 64 && (q == 0 || hay[q - 1] <= 64));
 }
 
+// Whether the needle's bytes from its second block on (needles longer than a
+// block) agree with the haystack's at q, one at a time, folded with fold: the
+// haystack's zero ends them (it is never read past).
+inline bool RestAgrees(Bytes hay, std::size_t q, Bytes needleText, std::size_t from,
+                       std::size_t length, unsigned char fold) {
+  for (std::size_t i = from; i < length; ++i) {
+    const unsigned char h = hay[q + i];
+    if (h == 0 || (h | fold) != (needleText[i] | fold)) return false;
+  }
+  return true;
+}
+
 // The short way of a search from the start, over the haystack's first
 // kShortStretch bytes: blocks of positions tested on the needle's first two
 // bytes and for a zero at once (the byte-wise minimum of their disagreement
 // and the bytes), before anything is known of the haystack's length, with
 // single loads at p, one byte on and at each candidate while two blocks from
-// p lie within the page; the walk goes on from there.
+// p lie within the page; the walk goes on from there. A candidate of a needle
+// longer than a block is compared a block at once, then byte by byte.
 constexpr std::size_t kShortStretch = 256;
 
 template <typename S, bool kFold, bool kWord>
@@ -429,7 +443,7 @@ TW_WALK std::int32_t PlainShortWalk(Bytes hay, Bytes needleText, typename S::Vec
   const Vector second = S::Broadcast(needleText[1] | (kFold ? RestFold(mode) : 0));
   const Vector foldLanes = S::Or(fold1, S::FirstLane(kFold ? FirstFold(mode) : 0));
   const Vector text = kFold ? S::Or(block, foldLanes) : block;
-  const Mask span = FirstLanes<Mask>(length);
+  const Mask span = FirstLanes<Mask>(length < S::kWidth ? length : S::kWidth);
   std::size_t p = 0;
   do {
     const Vector b0 = S::Load(hay + p);
@@ -446,6 +460,8 @@ TW_WALK std::int32_t PlainShortWalk(Bytes hay, Bytes needleText, typename S::Vec
         const std::size_t q = p + LowestLane(candidates);
         const Vector h = S::Load(hay + q);
         if (((~FoldedEqual<S, kFold>(h, foldLanes, text) | S::Zeros(h)) & span) == 0 &&
+            (length <= S::kWidth ||
+             RestAgrees(hay, q, needleText, S::kWidth, length, kFold ? RestFold(mode) : 0)) &&
             WordBoundaries<kWord>(hay, q, length, needleText)) {
           return PositionOf(static_cast<std::ptrdiff_t>(q));
         }
@@ -469,12 +485,13 @@ TW_WALK_ENTRY __attribute__((noinline)) std::int32_t PlainNearAPageEnd(std::int3
   const Bytes needleText = reinterpret_cast<Bytes>(needle);
   std::size_t length;
   if (BlockFitsInPage(needleText, S::kWidth)) {
-    length = LengthInBlock<S>(S::Load(needleText));
+    length = NeedleLength<S>(needleText, S::Load(needleText));
   } else {
     const std::size_t skip = needle & (S::kWidth - 1);
     const typename S::Mask zeros =
         S::Zeros(S::LoadAligned(reinterpret_cast<Bytes>(needle - skip))) >> skip;
-    length = zeros != 0 ? LowestLane(zeros) : 0;
+    length =
+        zeros != 0 ? LowestLane(zeros) : LengthWith<S>(reinterpret_cast<const char*>(needleText));
   }
   if (length < 2) return GeneralPosition(start, haystack, needle, mode);
   return ForwardFrom<S>(reinterpret_cast<Bytes>(haystack), 0, needleText, length, mode);
@@ -489,8 +506,11 @@ TW_WALK std::int32_t FindPlainWith(std::int32_t start, std::uintptr_t haystack,
     return PlainNearAPageEnd<S>(start, haystack, needle, mode);
   }
   const typename S::Vector block = S::Load(needleText);
-  const std::size_t length = LengthInBlock<S>(block);
+  const std::size_t length = NeedleLength<S>(needleText, block);
   if (length < 2) return GeneralPosition(start, haystack, needle, mode);
+  // The short way compares a candidate's first block at once and the bytes
+  // after it one at a time: needles of two blocks or more go to the walk.
+  if (length >= 2 * S::kWidth) return ForwardFrom<S>(hay, 0, needleText, length, mode);
   switch (mode) {
     case 0:
       return PlainShortWalk<S, false, false>(hay, needleText, block, length, mode);
@@ -557,10 +577,16 @@ TW_WALK std::int32_t FindPlainBackwardWith(std::int32_t start, std::uintptr_t ha
   if (!BlockFitsInPage(needleText, S::kWidth))
     return GeneralPosition(start, haystack, needle, mode);
   const typename S::Vector block = S::Load(needleText);
-  const std::size_t length = LengthInBlock<S>(block);
+  const std::size_t length = NeedleLength<S>(needleText, block);
   if (length < 2) return GeneralPosition(start, haystack, needle, mode);
   const std::uint32_t plain = mode & ~kFindBackward;
   const Bytes hay = reinterpret_cast<Bytes>(haystack);
+  // A needle of a block or more: the backward walk over the measured haystack.
+  if (length >= S::kWidth) {
+    const std::size_t hayLength = LengthWith<S>(reinterpret_cast<const char*>(hay));
+    if (length > hayLength) return PositionOf(kNotFound);
+    return BackwardOver<S>(hay, hayLength, needleText, length, plain);
+  }
   switch (plain) {
     case 0:
       return PlainLastMatch<S, false, false>(hay, needleText, block, length, plain);
