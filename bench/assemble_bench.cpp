@@ -88,7 +88,9 @@ void Assemble_memcpy(benchmark::State& state) {
 }
 
 // Assignment to element 0 of an array: ArrayElement names the destination,
-// TextAssemble gives the element a new block and releases the old one.
+// TextAssemble writes the text in place (it is as long as the old one, so
+// the heap is asked only for the block's size) and forgets the results that
+// read the old text.
 void Assign_ours(benchmark::State& state) {
   const int set = static_cast<int>(state.range(0));
   const std::vector<tw::StringArg> items = Items(kPieceCounts[set]);

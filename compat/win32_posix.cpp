@@ -13,8 +13,6 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <unordered_set>
-
 namespace {
 
 constexpr std::intptr_t kHandleBias = 0x100;
@@ -164,11 +162,78 @@ BOOL WINAPI IsBadStringPtrA(LPCSTR text, UINT_PTR max) {
 
 namespace {
 
-// Live blocks of the heap, so that HeapFree can refuse any other address
-// without reading the memory around it.
-std::unordered_set<void*>& LiveBlocks() {
-  static std::unordered_set<void*> blocks;
-  return blocks;
+// Live blocks of the heap, so that HeapFree and HeapSize can refuse any
+// other address without reading the memory around it: an open-addressed
+// table of addresses (linear probing, removal by shifting the run after the
+// removed slot back), at most half full. Each question is one probe run,
+// with no allocation of its own (the table grows by doubling).
+struct LiveBlockTable {
+  void** slots = nullptr;
+  size_t mask = 0;  // slot count - 1; 0 while there is no table
+  size_t count = 0;
+};
+
+LiveBlockTable g_live;
+
+size_t HomeSlot(const void* block, size_t mask) {
+  // Fibonacci hashing of the address without its alignment bits.
+  return static_cast<size_t>((static_cast<uint64_t>(reinterpret_cast<uintptr_t>(block) >> 4) *
+                              0x9E3779B97F4A7C15ull) >>
+                             32) &
+         mask;
+}
+
+// The slot that holds block, or the empty slot where it would go.
+size_t SlotOf(const LiveBlockTable& table, const void* block) {
+  size_t slot = HomeSlot(block, table.mask);
+  while (table.slots[slot] != nullptr && table.slots[slot] != block) slot = (slot + 1) & table.mask;
+  return slot;
+}
+
+bool IsLiveBlock(const void* block) {
+  return g_live.mask != 0 && g_live.slots[SlotOf(g_live, block)] == block;
+}
+
+// Doubles the table (the first has 1024 slots). False when memory is short.
+bool GrowLiveBlocks() {
+  const size_t slotCount = g_live.mask == 0 ? 1024 : 2 * (g_live.mask + 1);
+  void** const slots = static_cast<void**>(calloc(slotCount, sizeof(void*)));
+  if (slots == nullptr) return false;
+  LiveBlockTable grown{slots, slotCount - 1, g_live.count};
+  for (size_t i = 0; g_live.mask != 0 && i <= g_live.mask; ++i) {
+    if (g_live.slots[i] != nullptr) grown.slots[SlotOf(grown, g_live.slots[i])] = g_live.slots[i];
+  }
+  free(g_live.slots);
+  g_live = grown;
+  return true;
+}
+
+bool AddLiveBlock(void* block) {
+  if (2 * (g_live.count + 1) > g_live.mask + 1 && !GrowLiveBlocks()) return false;
+  g_live.slots[SlotOf(g_live, block)] = block;
+  ++g_live.count;
+  return true;
+}
+
+// Removes block; false when it is not live. The entries after it in its run
+// move back into the hole where their home slot allows, so that every probe
+// run stays unbroken.
+bool RemoveLiveBlock(void* block) {
+  if (g_live.mask == 0) return false;
+  size_t hole = SlotOf(g_live, block);
+  if (g_live.slots[hole] != block) return false;
+  for (size_t next = (hole + 1) & g_live.mask; g_live.slots[next] != nullptr;
+       next = (next + 1) & g_live.mask) {
+    const size_t home = HomeSlot(g_live.slots[next], g_live.mask);
+    // The entry may fill the hole when its home does not lie in (hole, next].
+    if (((next - home) & g_live.mask) >= ((next - hole) & g_live.mask)) {
+      g_live.slots[hole] = g_live.slots[next];
+      hole = next;
+    }
+  }
+  g_live.slots[hole] = nullptr;
+  --g_live.count;
+  return true;
 }
 
 char g_processHeap;  // its address is the heap handle
@@ -209,7 +274,11 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
     t_lastError = ERROR_NOT_ENOUGH_MEMORY;
     return nullptr;
   }
-  LiveBlocks().insert(block);
+  if (!AddLiveBlock(block)) {
+    free(block);
+    t_lastError = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
   AskForHugePages(block, bytes);
   return block;
 }
@@ -218,7 +287,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
 // heap (a foreign address, a block already freed) is refused with FALSE.
 BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
   if (block == nullptr) return TRUE;
-  if (heap != &g_processHeap || LiveBlocks().erase(block) == 0) {
+  if (heap != &g_processHeap || !RemoveLiveBlock(block)) {
     t_lastError = ERROR_INVALID_PARAMETER;
     return FALSE;
   }
@@ -227,12 +296,11 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID block) {
 }
 
 SIZE_T WINAPI HeapSize(HANDLE heap, DWORD, LPCVOID block) {
-  void* live = const_cast<void*>(block);
-  if (heap != &g_processHeap || LiveBlocks().count(live) == 0) {
+  if (heap != &g_processHeap || !IsLiveBlock(block)) {
     t_lastError = ERROR_INVALID_PARAMETER;
     return static_cast<SIZE_T>(-1);
   }
-  return malloc_usable_size(live);
+  return malloc_usable_size(const_cast<void*>(block));
 }
 
 // ---- Module file name ---------------------------------------------------------

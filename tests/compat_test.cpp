@@ -91,6 +91,48 @@ TEST(CompatHeap, AllocatesZeroesFreesAndRefusesForeignBlocks) {
   EXPECT_STREQ(foreign, "not from the heap");
 }
 
+// Random allocations and releases against a model of the live blocks: each
+// block keeps its bytes and at least its size up to its release, and
+// (natively, where this is promised) a released or foreign address is
+// refused, across the growth of the live-block table and removals from it.
+TEST(CompatHeap, RandomAllocationsAndReleasesAgreeWithAModel) {
+  struct Live {
+    unsigned char* block;
+    SIZE_T size;
+    unsigned char fill;
+  };
+  const HANDLE heap = GetProcessHeap();
+  std::mt19937 random(2026);
+  std::vector<Live> live;
+  const auto release = [&](std::size_t i) {
+    const Live entry = live[i];
+    live[i] = live.back();
+    live.pop_back();
+    const SIZE_T size = HeapSize(heap, 0, entry.block);
+    ASSERT_NE(size, static_cast<SIZE_T>(-1));
+    ASSERT_GE(size, entry.size);
+    for (SIZE_T k = 0; k < entry.size; ++k) ASSERT_EQ(entry.block[k], entry.fill);
+    ASSERT_TRUE(HeapFree(heap, 0, entry.block));
+#ifndef _WIN32
+    EXPECT_EQ(HeapSize(heap, 0, entry.block), static_cast<SIZE_T>(-1));
+    EXPECT_FALSE(HeapFree(heap, 0, entry.block));
+    EXPECT_FALSE(HeapFree(heap, 0, entry.block + 1));
+#endif
+  };
+  for (int step = 0; step < 30000; ++step) {
+    if (live.empty() || random() % 100 < (step < 15000 ? 65u : 35u)) {
+      const SIZE_T size = 1 + random() % 300;
+      auto* block = static_cast<unsigned char*>(HeapAlloc(heap, 0, size));
+      ASSERT_NE(block, nullptr);
+      live.push_back({block, size, static_cast<unsigned char>(step)});
+      std::memset(block, live.back().fill, size);
+    } else {
+      release(random() % live.size());
+    }
+  }
+  while (!live.empty()) release(live.size() - 1);
+}
+
 TEST(CompatHeap, ImpossibleSizeFails) {
   // Larger than any address space, 32-bit ones included (a 32-bit process
   // on a 64-bit Linux kernel can get a 2 GiB block).
