@@ -41,6 +41,9 @@ struct Sse2 {
   static constexpr Mask kAll = 0xFFFF;
   // Loads of fewer lanes whose other lanes are not read (AVX-512 only).
   static constexpr bool kMaskedLoads = false;
+  // Byte compares end in vectors of 0xFF and 0 lanes (AVX-512: in mask
+  // registers).
+  static constexpr bool kLanesAsBytes = true;
   // The set whose blocks a long text comparison goes on with.
   using LongWalk = Sse2;
 
@@ -84,6 +87,9 @@ struct Sse2 {
     const Vector fold = Broadcast(32);
     return Zeros(Min(Min(_mm_cmpeq_epi8(Or(x, fold), Or(y, fold)), x), y));
   }
+  // x's bytes where the texts go on, zero where they stop (exact
+  // comparison; the sets with byte-lane compares, kLanesAsBytes).
+  TW_SSE2_KERNEL static Vector GoOn(Vector x, Vector y) { return Min(_mm_cmpeq_epi8(x, y), x); }
   // Lanes where differences has a bit of keep set.
   TW_SSE2_KERNEL static Mask Differ(Vector differences, Vector keep) {
     return ~Zeros(And(differences, keep)) & kAll;
@@ -103,6 +109,7 @@ struct Avx2 {
   static constexpr std::size_t kWidth = 32;
   static constexpr Mask kAll = 0xFFFFFFFFu;
   static constexpr bool kMaskedLoads = false;
+  static constexpr bool kLanesAsBytes = true;
   using LongWalk = Avx2;
 
   TW_AVX2_KERNEL static Vector Load(const void* p) {
@@ -142,6 +149,7 @@ struct Avx2 {
     const Vector fold = Broadcast(32);
     return Zeros(Min(Min(_mm256_cmpeq_epi8(Or(x, fold), Or(y, fold)), x), y));
   }
+  TW_AVX2_KERNEL static Vector GoOn(Vector x, Vector y) { return Min(_mm256_cmpeq_epi8(x, y), x); }
   TW_AVX2_KERNEL static Mask Differ(Vector differences, Vector keep) {
     return ~Zeros(And(differences, keep));
   }
@@ -160,6 +168,7 @@ struct Avx512 {
   static constexpr std::size_t kWidth = 64;
   static constexpr Mask kAll = ~std::uint64_t{0};
   static constexpr bool kMaskedLoads = true;
+  static constexpr bool kLanesAsBytes = false;
   using LongWalk = Avx2;
 
   // vpternlog's tables (each bit of the result is f of the same bits of a,
