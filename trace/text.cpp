@@ -109,10 +109,22 @@ extern "C" std::uint32_t tw_TextLengthChosen(const char* text) {
   return TextLengthSse2Kernel(text);
 }
 
+#if defined(__x86_64__)
+// TextLength's first call, before the library has chosen its kernels: out of
+// line, so that the usual calls jump to their kernel with nothing saved.
+__attribute__((noinline, cold)) static std::uint32_t TextLengthAfterChoosing(const char* text) {
+  ChooseKernels();
+  return TextLength(text);
+}
+#endif
+
 std::uint32_t TextLength(const char* text) {
 #if defined(__x86_64__)
-  if (UseAvx512Kernels()) return tw_TextLengthAvx512(text);
-  if (UseAvx2Kernels()) return TextLengthAvx2(text);
+  // The choice read once (UseAvx2Kernels and UseAvx512Kernels read it twice).
+  const std::int32_t set = g_kernelSet.load(std::memory_order_relaxed);
+  if (set == static_cast<std::int32_t>(KernelSet::kAvx512)) return tw_TextLengthAvx512(text);
+  if (set == static_cast<std::int32_t>(KernelSet::kAvx2)) return TextLengthAvx2(text);
+  if (set == 0) return TextLengthAfterChoosing(text);
 #endif
   return TextLengthWords(text);
 }
