@@ -83,7 +83,7 @@ struct Sse2 {
   // the minimum of their bytes (keep: the bits a difference counts in).
   template <bool kFold>
   TW_SSE2_KERNEL static Mask Stops(Vector x, Vector y) {
-    if (!kFold) return Zeros(Min(_mm_cmpeq_epi8(x, y), x));
+    if (!kFold) return Zeros(GoOn(x, y));
     const Vector fold = Broadcast(32);
     return Zeros(Min(Min(_mm_cmpeq_epi8(Or(x, fold), Or(y, fold)), x), y));
   }
@@ -145,7 +145,7 @@ struct Avx2 {
   }
   template <bool kFold>
   TW_AVX2_KERNEL static Mask Stops(Vector x, Vector y) {
-    if (!kFold) return Zeros(Min(_mm256_cmpeq_epi8(x, y), x));
+    if (!kFold) return Zeros(GoOn(x, y));
     const Vector fold = Broadcast(32);
     return Zeros(Min(Min(_mm256_cmpeq_epi8(Or(x, fold), Or(y, fold)), x), y));
   }
