@@ -8,12 +8,14 @@
 #include <cstdint>
 
 #include "support/search.h"
+#include "trace/vector_sets.h"
 
 namespace tw::search_kernels {
 
 using Bytes = const unsigned char*;
 
-constexpr std::size_t kPageSize = 4096;  // the smallest x86 page
+using vector_sets::BlockFitsInPage;
+using vector_sets::kPageSize;
 constexpr std::ptrdiff_t kNotFound = -1;
 
 // Position (or count) of the latest search, 0 after a failed one.
@@ -30,11 +32,6 @@ std::int32_t GeneralPosition(std::int32_t start, std::uintptr_t haystack, std::u
 CompareResult ChooseKernelsAndCompare(const char* a, const char* b, std::int32_t mode);
 FindResult ChooseKernelsAndFind(std::int32_t start, std::uintptr_t haystack, std::uintptr_t needle,
                                 std::uint32_t mode);
-
-// True when bytes bytes from p stay within p's page.
-inline bool BlockFitsInPage(const void* p, std::size_t bytes) {
-  return (reinterpret_cast<std::uintptr_t>(p) & (kPageSize - 1)) <= kPageSize - bytes;
-}
 
 struct ByteNeedle {
   Bytes text;

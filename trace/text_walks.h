@@ -15,8 +15,6 @@
 namespace tw {
 namespace {
 
-constexpr std::uintptr_t kLengthPage = 4096;  // the smallest x86 page
-
 // The lowest zero byte in the four aligned blocks at block, one of which
 // holds one: their masks joined into 64-bit words where two or four fit.
 template <typename S>
@@ -56,7 +54,7 @@ TW_WALK std::uint32_t LengthWith(const char* text) {
   const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(text);
   const char* block = reinterpret_cast<const char*>(address & ~std::uintptr_t{kWidth - 1});
   typename S::Mask mask;
-  if ((address & (kLengthPage - 1)) <= kLengthPage - kWidth) {
+  if (vector_sets::BlockFitsInPage(text, kWidth)) {
     mask = S::Zeros(S::Load(text));
   } else {
     mask = S::Zeros(S::LoadAligned(block)) >> (address & (kWidth - 1));

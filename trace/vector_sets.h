@@ -33,6 +33,14 @@
 
 namespace tw::vector_sets {
 
+constexpr std::size_t kPageSize = 4096;  // the smallest x86 page
+
+// True when bytes bytes from p stay within p's page: a kernel may read them
+// whole though the text ends sooner.
+inline bool BlockFitsInPage(const void* p, std::size_t bytes) {
+  return (reinterpret_cast<std::uintptr_t>(p) & (kPageSize - 1)) <= kPageSize - bytes;
+}
+
 // Sixteen-byte vectors: the reference set, and the only one on 32-bit targets.
 struct Sse2 {
   using Vector = __m128i;
