@@ -380,9 +380,8 @@ ElementText ArrayElement(int number, std::uint32_t index) {
     result = {reinterpret_cast<const char*>(entry->address), entry->length};
   }
   if (fieldNumber >= 0) result = FieldResult(entry, result.text, result.length, shape, fieldNumber);
-  ResultSlotRecord* slot = ResultSlot(kSlotNext);
-  FillResultSlot(slot, result.text, result.length);
-  SetResultOrigin(slot, reinterpret_cast<std::uintptr_t>(entry));
+  ResultSlotRecord* slot =
+      NewElementResult(result.text, result.length, reinterpret_cast<std::uintptr_t>(entry));
   if (fieldNumber >= 0) ResultFieldSerial(slot) = g_fieldReads.serial;
   return result;
 }

@@ -65,6 +65,7 @@ struct Assembly {
   bool anyDeferred;
   std::uintptr_t low;
   std::uintptr_t high;
+  bool watching;  // the watcher is registered
 };
 
 Assembly g_assembly = {};
@@ -127,16 +128,27 @@ TW_SSE2_ENTRY std::uint32_t PieceLength(const char* text) {
   return zeros != 0 ? vector_sets::LowestLane(zeros) : TextLength(text);
 }
 
-Piece PieceOfItem(StringArg item, std::uint32_t control) {
+// Whether the length override applies to this assembly's address items.
+bool LengthOverridden(std::uint32_t control) {
+  return g_settings.lengthOverride != 0 && control >= kFileWord && (control & kElementBit) == 0;
+}
+
+// Whether a plain address item of this assembly is measured as an ANSI text
+// with no length override (every item of most assemblies).
+bool PlainItemsAreAnsi(std::uint32_t control) {
+  return (control & kWideBit) == 0 && !LengthOverridden(control);
+}
+
+// Any item but 127 that is not a plain ANSI address: a wide text, a text
+// under the length override, a result code or a predefined text.
+__attribute__((noinline)) Piece PieceOfItem(StringArg item, std::uint32_t control) {
   Piece piece = {g_emptyText, 0, nullptr};
   if (item > kNewestResult) {
     piece.text = reinterpret_cast<const char*>(item);
     piece.length = (control & kWideBit) != 0
                        ? static_cast<std::int32_t>(2 * WideTextLength(piece.text))
                        : static_cast<std::int32_t>(PieceLength(piece.text));
-    const bool overridden =
-        g_settings.lengthOverride != 0 && control >= kFileWord && (control & kElementBit) == 0;
-    if (overridden && piece.length < g_settings.lengthOverride) {
+    if (LengthOverridden(control) && piece.length < g_settings.lengthOverride) {
       piece.length = g_settings.lengthOverride;
     }
     return piece;
@@ -152,41 +164,69 @@ Piece PieceOfItem(StringArg item, std::uint32_t control) {
   return piece;
 }
 
-// The length pass: fills the cache in text order and returns T. The m items
-// that are 127 take the m newest results, oldest first. Nothing is written
-// anywhere: a deferred item stays a record until the copy pass.
-std::int64_t MeasurePieces(std::uint32_t control, const StringArg* items, int count,
-                           int newestTaken) {
-  std::int64_t total = 0;
-  int taken = 0;
-  Piece* pieces = g_assembly.pieces;
-  bool anyDeferred = false;
-  std::uintptr_t low = UINTPTR_MAX;
-  std::uintptr_t high = 0;
-  for (int i = 0; i < count; ++i) {
-    if (items[i] == kNewestResult) {
-      pieces[i] = PieceOfSlot(SlotBefore(newestTaken - 1 - taken));
-      ++taken;
-    } else {
-      pieces[i] = PieceOfItem(items[i], control);
-    }
-    const std::int32_t length = pieces[i].length;
-    total += length;
-    anyDeferred |= pieces[i].deferred != nullptr;
-    const auto text = reinterpret_cast<std::uintptr_t>(pieces[i].text);
-    if (length > 0 && pieces[i].deferred == nullptr) {
-      low = text < low ? text : low;
-      high = text + static_cast<std::uint32_t>(length) > high
-                 ? text + static_cast<std::uint32_t>(length)
-                 : high;
-    }
+// The pieces' totals as the length pass builds them: T, whether any piece is
+// deferred, and the range the plain ones lie in.
+struct Measure {
+  std::int64_t total;
+  bool anyDeferred;
+  std::uintptr_t low;
+  std::uintptr_t high;
+};
+
+void AddPiece(Measure* measure, const Piece& piece) {
+  const auto length = static_cast<std::uint32_t>(piece.length);
+  measure->total += piece.length;
+  if (piece.deferred != nullptr) {
+    measure->anyDeferred = true;
+    return;
   }
-  if (low < high) NoteWatched(low, high);
-  g_assembly.anyDeferred = anyDeferred;
-  g_assembly.low = low;
-  g_assembly.high = high;
+  if (length == 0) return;
+  const auto from = reinterpret_cast<std::uintptr_t>(piece.text);
+  measure->low = from < measure->low ? from : measure->low;
+  measure->high = from + length > measure->high ? from + length : measure->high;
+}
+
+// The m items that are 127 take the m newest results, oldest first.
+void TakeNewestResults(const StringArg* items, int count, int newestTaken, Measure* measure) {
+  int taken = 0;
+  for (int i = 0; i < count; ++i) {
+    if (items[i] != kNewestResult) continue;
+    g_assembly.pieces[i] = PieceOfSlot(SlotBefore(newestTaken - 1 - taken));
+    ++taken;
+    AddPiece(measure, g_assembly.pieces[i]);
+  }
+}
+
+// The length pass: fills the cache in text order and returns T; newestTaken
+// counts the items that are 127. Nothing is written anywhere: a deferred item
+// stays a record until the copy pass.
+std::int64_t MeasurePieces(std::uint32_t control, const StringArg* items, int count,
+                           int* newestTaken) {
+  Measure measure = {0, false, UINTPTR_MAX, 0};
+  Piece* const pieces = g_assembly.pieces;
+  const bool plainAnsi = PlainItemsAreAnsi(control);
+  int newest = 0;
+  for (int i = 0; i < count; ++i) {
+    const StringArg item = items[i];
+    if (item > kNewestResult && plainAnsi) {
+      const char* text = reinterpret_cast<const char*>(item);
+      pieces[i] = {text, static_cast<std::int32_t>(PieceLength(text)), nullptr};
+    } else if (item == kNewestResult) {
+      ++newest;
+      continue;
+    } else {
+      pieces[i] = PieceOfItem(item, control);
+    }
+    AddPiece(&measure, pieces[i]);
+  }
+  if (newest != 0) TakeNewestResults(items, count, newest, &measure);
+  if (measure.low < measure.high) NoteWatched(measure.low, measure.high);
+  g_assembly.anyDeferred = measure.anyDeferred;
+  g_assembly.low = measure.low;
+  g_assembly.high = measure.high;
   g_assembly.count = count;
-  return total;
+  *newestTaken = newest;
+  return measure.total;
 }
 
 bool Overlaps(const char* text, std::int64_t length, const char* from, const char* to) {
@@ -273,17 +313,17 @@ void CopyPiece(char* to, const char* from, std::size_t length) {
 // an odd number of bytes.
 void CopyPieces(char* room, std::int64_t total) {
   char* at = room;
-  for (int i = 0; i < g_assembly.count; ++i) {
+  const int count = g_assembly.count;
+  for (int i = 0; i < count; ++i) {
     const Piece& piece = g_assembly.pieces[i];
     const std::size_t length = static_cast<std::size_t>(piece.length);
-    char* end = at + length;
-    if (piece.deferred != nullptr) {
-      end = MaterialiseResult(piece.deferred, at, length);
-    } else if (piece.text != nullptr) {
+    if (piece.deferred == nullptr && piece.text != nullptr) {
       CopyPiece(at, piece.text, length);
-    } else {
-      end = at;
+      at += length;
+      continue;
     }
+    char* const end =
+        piece.deferred != nullptr ? MaterialiseResult(piece.deferred, at, length) : at;
     if (end < at + length) std::memset(end, 0, static_cast<std::size_t>(at + length - end));
     at += length;
   }
@@ -458,91 +498,80 @@ ArrayElementEntry* DestinationElement(const ResultSlotRecord* destination) {
   return reinterpret_cast<ArrayElementEntry*>(origin);
 }
 
-}  // namespace
-
-std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, int count,
-                                std::uintptr_t oldBlock) {
-  if (CurrentResultSlot() == 0) EnsureLibraryInit();
-  static bool watching = false;
-  if (!watching) {
-    WatchStorage({ForgetPieces, LowestPiece});
-    watching = true;
-  }
-  const Destination destination = DestinationOf(control);
-  const int limit =
-      destination == Destination::NewBlock ? kAssembleMaxItemsWithOldBlock : kAssembleMaxItems;
-  if (count < 0 || count > limit) FatalError(kErrorCountTooHigh, nullptr);
-
-  // Lengths, and the destination result before the m newest results taken.
-  int newestTaken = 0;
-  for (int i = 0; i < count; ++i) newestTaken += items[i] == kNewestResult ? 1 : 0;
+// The copy pass into the room, after which the pieces are done with: what
+// the delivery releases or overwrites no longer concerns them.
+void FillRoom(char* room, std::int64_t total) {
+  CopyPieces(room, total);
   g_assembly.count = 0;
-  const std::int64_t total = MeasurePieces(control, items, count, newestTaken);
-  if (total > kLongestText) FatalError(kErrorBuffer, nullptr);
-  const bool namesResult =
-      destination == Destination::Element || destination == Destination::Buffer;
-  const ResultSlotRecord* destinationResult = namesResult ? SlotBefore(newestTaken) : nullptr;
+}
+
+// A field of an element: the value goes through the field copy (or a
+// temporary block) and the element is rebuilt around it.
+__attribute__((noinline)) std::uintptr_t AssembleIntoField(
+    const ResultSlotRecord* destinationResult, std::int64_t total) {
+  if (!FieldIsCurrent(destinationResult)) FatalError(kErrorArrayUndefined, nullptr);
   const std::size_t roomSize = static_cast<std::size_t>(total) + kSpareBytes;
-  const bool toField = destination == Destination::Element && destinationResult != nullptr &&
-                       FieldSerialOf(destinationResult) != 0;
-
-  // Room for the text, chosen so that nothing the assembly writes lands under
-  // a piece: every piece (and every record's sources) is read where it was
-  // measured.
-  char* room = nullptr;
   char* temporaryBlock = nullptr;
-  ArrayElementEntry* element = nullptr;
-  const char* oldElementText = nullptr;
-  std::int32_t oldElementLength = 0;
-  if (destination == Destination::NewBlock) {
-    room = static_cast<char*>(BlockAllocate(roomSize, 0));
-  } else if (toField) {
-    if (!FieldIsCurrent(destinationResult)) FatalError(kErrorArrayUndefined, nullptr);
-    room = FieldRoom(roomSize, &temporaryBlock);
-  } else if (destination == Destination::Element) {
-    element = DestinationElement(destinationResult);
-    room = ReusedElementText(element, total);
-    if (room == nullptr) {
-      if (element->length > 0) {
-        oldElementText = reinterpret_cast<const char*>(element->address);
-        oldElementLength = element->length;
-      }
-      char* text = NewElementText(total);
-      room = total == 0 ? nullptr : text;
-      element->address = reinterpret_cast<std::uintptr_t>(text);
-    }
-    element->length = static_cast<std::int32_t>(total);
-  } else {
-    room = AreaRoom(total, roomSize, &temporaryBlock);
+  char* const room = FieldRoom(roomSize, &temporaryBlock);
+  FillRoom(room, total);
+  FieldRecord& field = ArrayFieldRecord();
+  FieldWriteBack(room, total);
+  if (room != field.fieldText) {
+    ForgetStorage(field.fieldText, sizeof field.fieldText);
+    const std::size_t kept = static_cast<std::size_t>(total) < sizeof field.fieldText - 1
+                                 ? static_cast<std::size_t>(total)
+                                 : sizeof field.fieldText - 1;
+    std::memcpy(field.fieldText, room, kept);
+    field.fieldText[kept] = '\0';
   }
+  if (temporaryBlock != nullptr) HeapBlockRelease(temporaryBlock, roomSize);
+  return reinterpret_cast<std::uintptr_t>(field.fieldText);
+}
 
+// An element (or its field) that the destination result names: its own
+// block is written in place when the text fits there, else a new block takes
+// it and the old one goes.
+std::uintptr_t AssembleIntoElement(const ResultSlotRecord* destinationResult, std::int64_t total) {
+  if (destinationResult != nullptr && FieldSerialOf(destinationResult) != 0) {
+    return AssembleIntoField(destinationResult, total);
+  }
+  ArrayElementEntry* const element = DestinationElement(destinationResult);
+  char* room = ReusedElementText(element, total);
+  const char* oldText = nullptr;
+  std::int32_t oldLength = 0;
+  if (room == nullptr) {
+    if (element->length > 0) {
+      oldText = reinterpret_cast<const char*>(element->address);
+      oldLength = element->length;
+    }
+    char* const text = NewElementText(total);
+    room = total == 0 ? nullptr : text;
+    element->address = reinterpret_cast<std::uintptr_t>(text);
+  }
+  element->length = static_cast<std::int32_t>(total);
   if (room != nullptr) CopyPieces(room, total);
   g_assembly.count = 0;
+  ReleaseElementText(oldText, oldLength);
+  return element->address;
+}
 
-  // Delivery.
-  std::uintptr_t result = reinterpret_cast<std::uintptr_t>(room);
+// A new block that takes the place of an old one (released after the copy,
+// since a piece may read it).
+__attribute__((noinline)) std::uintptr_t AssembleIntoNewBlock(std::int64_t total,
+                                                              std::uintptr_t oldBlock) {
+  char* const room =
+      static_cast<char*>(BlockAllocate(static_cast<std::size_t>(total) + kSpareBytes, 0));
+  FillRoom(room, total);
+  BlockRelease(oldBlock);
+  return reinterpret_cast<std::uintptr_t>(room);
+}
+
+// Hands an assembled text to an output destination; returns what the
+// routine returns for it.
+__attribute__((noinline)) std::uintptr_t Deliver(std::uint32_t control, Destination destination,
+                                                 const ResultSlotRecord* destinationResult,
+                                                 char* room, std::int64_t total) {
   switch (destination) {
-    case Destination::NewBlock:
-      BlockRelease(oldBlock);
-      break;
-    case Destination::Element:
-      if (toField) {
-        FieldRecord& field = ArrayFieldRecord();
-        FieldWriteBack(room, total);
-        if (room != field.fieldText) {
-          ForgetStorage(field.fieldText, sizeof field.fieldText);
-          const std::size_t kept = static_cast<std::size_t>(total) < sizeof field.fieldText - 1
-                                       ? static_cast<std::size_t>(total)
-                                       : sizeof field.fieldText - 1;
-          std::memcpy(field.fieldText, room, kept);
-          field.fieldText[kept] = '\0';
-        }
-        result = reinterpret_cast<std::uintptr_t>(field.fieldText);
-      } else {
-        ReleaseElementText(oldElementText, oldElementLength);
-        result = element->address;
-      }
-      break;
     case Destination::Buffer:
       if (destinationResult != nullptr && destinationResult->address != 0 &&
           destinationResult->length > 0) {
@@ -563,17 +592,68 @@ std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, i
       PrintUtf8(room);
       break;
     case Destination::File:
-      result = WriteToFile(control, room, total);
-      break;
+      return WriteToFile(control, room, total);
     case Destination::Console:
-      result = PrintToConsole(control, room);
+      return PrintToConsole(control, room);
+    case Destination::Element:
+    case Destination::NewBlock:
       break;
   }
+  return reinterpret_cast<std::uintptr_t>(room);
+}
+
+// An output destination (a buffer, a window, the console, a file): the text
+// is assembled in the temporary text area as the newest result, or in a
+// temporary block that goes after the delivery.
+std::uintptr_t AssembleForOutput(std::uint32_t control, Destination destination,
+                                 const ResultSlotRecord* destinationResult, std::int64_t total) {
+  const std::size_t roomSize = static_cast<std::size_t>(total) + kSpareBytes;
+  char* temporaryBlock = nullptr;
+  char* const room = AreaRoom(total, roomSize, &temporaryBlock);
+  FillRoom(room, total);
+  std::uintptr_t result = Deliver(control, destination, destinationResult, room, total);
   if (temporaryBlock != nullptr) {
     HeapBlockRelease(temporaryBlock, roomSize);
     if (result == reinterpret_cast<std::uintptr_t>(temporaryBlock)) result = 0;
   }
   return result;
+}
+
+// The first assembly sets the library up and registers the watcher.
+__attribute__((noinline)) void StartAssembling() {
+  if (CurrentResultSlot() == 0) EnsureLibraryInit();
+  WatchStorage({ForgetPieces, LowestPiece});
+  g_assembly.watching = true;
+}
+
+}  // namespace
+
+std::uintptr_t TextAssembleList(std::uint32_t control, const StringArg* items, int count,
+                                std::uintptr_t oldBlock) {
+  if (!g_assembly.watching || CurrentResultSlot() == 0) StartAssembling();
+  const Destination destination = DestinationOf(control);
+  const int limit =
+      destination == Destination::NewBlock ? kAssembleMaxItemsWithOldBlock : kAssembleMaxItems;
+  if (count < 0 || count > limit) FatalError(kErrorCountTooHigh, nullptr);
+
+  // Lengths, and the destination result before the m newest results taken.
+  // The room for the text is then chosen so that nothing the assembly writes
+  // lands under a piece: every piece (and every record's sources) is read
+  // where it was measured.
+  int newestTaken = 0;
+  g_assembly.count = 0;
+  const std::int64_t total = MeasurePieces(control, items, count, &newestTaken);
+  if (total > kLongestText) FatalError(kErrorBuffer, nullptr);
+  switch (destination) {
+    case Destination::Element:
+      return AssembleIntoElement(SlotBefore(newestTaken), total);
+    case Destination::NewBlock:
+      return AssembleIntoNewBlock(total, oldBlock);
+    case Destination::Buffer:
+      return AssembleForOutput(control, destination, SlotBefore(newestTaken), total);
+    default:
+      return AssembleForOutput(control, destination, nullptr, total);
+  }
 }
 
 std::uintptr_t TextAssembleWords(const std::uintptr_t* words) {

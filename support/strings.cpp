@@ -598,6 +598,39 @@ ResultSlotRecord* ResultSlotAt(int n) {
   return &g_ring.slots[n];
 }
 
+namespace {
+
+// Slot n views (text, length): the range it reads, told to the quiet window.
+// The shared empty text and a null address read no storage that can go.
+void ViewText(int n, const void* text, std::int32_t length) {
+  const std::uint32_t bit = 1u << n;
+  Range& view = g_ring.ranges[n][0];
+  if (text == nullptr || text == g_emptyText) {
+    view = {0, 0};
+    g_ring.outsideSlots &= ~bit;
+    return;
+  }
+  const std::uintptr_t from = Address(text);
+  const std::uint32_t bytes =
+      length < 0 ? 0u - static_cast<std::uint32_t>(length) : static_cast<std::uint32_t>(length);
+  const std::uintptr_t to = from + bytes + 1;
+  view = {from, to};
+  NoteWatched(from, to);
+  const std::uint32_t outside = InArea(from, to) ? 0 : bit;
+  g_ring.outsideSlots = (g_ring.outsideSlots & ~bit) | outside;
+}
+
+// The slot after the current one becomes the current one (as
+// ResultSlot(kSlotNext) once the ring is in use); returns its number.
+int StepToNextSlot() {
+  int n = g_ring.current;
+  if (g_ring.slots[n].address != kSlotNext) n = n == kResultSlotCount ? 1 : n + 1;
+  g_ring.current = n;
+  return n;
+}
+
+}  // namespace
+
 void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t length) {
   slot->address = Address(text);
   slot->length = length;
@@ -611,21 +644,27 @@ void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t lengt
     g_ring.extraSlots &= ~bit;
     ClearRecord(n);
   }
-  // The shared empty text and a null address read no storage that can go.
-  Range& view = g_ring.ranges[n][0];
-  if (text == nullptr || text == g_emptyText) {
-    view = {0, 0};
-    g_ring.outsideSlots &= ~bit;
-    return;
+  ViewText(n, text, length);
+}
+
+ResultSlotRecord* NewElementResult(const char* text, std::int32_t length, std::uintptr_t origin) {
+  if (g_ring.current == 0 || origin == 0) {
+    ResultSlotRecord* slot = ResultSlot(kSlotNext);
+    FillResultSlot(slot, text, length);
+    SetResultOrigin(slot, origin);
+    return slot;
   }
-  const std::uintptr_t from = slot->address;
-  const std::uint32_t bytes =
-      length < 0 ? 0u - static_cast<std::uint32_t>(length) : static_cast<std::uint32_t>(length);
-  const std::uintptr_t to = from + bytes + 1;
-  view = {from, to};
-  NoteWatched(from, to);
-  const std::uint32_t outside = InArea(from, to) ? 0 : bit;
-  g_ring.outsideSlots = (g_ring.outsideSlots & ~bit) | outside;
+  const int n = StepToNextSlot();
+  ResultSlotRecord* slot = &g_ring.slots[n];
+  slot->address = Address(text);
+  slot->length = length;
+  if ((g_ring.extraSlots & (1u << n)) != 0) {
+    g_ring.fieldSerials[n] = 0;
+    ClearRecord(n);
+  }
+  ViewText(n, text, length);
+  SetResultOrigin(slot, origin);
+  return slot;
 }
 
 // The slot after the current one takes the text; a slot with an origin or a
@@ -638,8 +677,7 @@ ResultSlotRecord* NewAreaResult(const char* text, std::int32_t length) {
     FillResultSlot(slot, text, length);
     return slot;
   }
-  if (g_ring.slots[n].address != kSlotNext) n = n == kResultSlotCount ? 1 : n + 1;
-  g_ring.current = n;
+  n = StepToNextSlot();
   ResultSlotRecord* slot = &g_ring.slots[n];
   const std::uint32_t bit = 1u << n;
   if ((g_ring.extraSlots & bit) != 0) {

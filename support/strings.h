@@ -103,6 +103,11 @@ void FillResultSlot(ResultSlotRecord* slot, const void* text, std::int32_t lengt
 // the way of every new temporary result.
 ResultSlotRecord* NewAreaResult(const char* text, std::int32_t length);
 
+// ResultSlot(kSlotNext), FillResultSlot and SetResultOrigin in one step, for
+// a text read from the string-array element entry at origin: the way of
+// every element read.
+ResultSlotRecord* NewElementResult(const char* text, std::int32_t length, std::uintptr_t origin);
+
 // A zero-terminated heap copy of the newest result (a deferred result is
 // carried out into it). The copy stays valid until seven more copies have
 // been made; then it is released.
