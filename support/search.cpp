@@ -17,6 +17,7 @@
 
 #include <emmintrin.h>
 
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -439,21 +440,17 @@ std::int32_t LastFindPosition() {
 
 // The dispatch place of the comparison.
 CompareResult TextCompare(const char* a, const char* b, std::int32_t mode) {
-  std::uint64_t result;
 #if defined(__x86_64__)
   const std::int32_t set = g_kernelSet.load(std::memory_order_relaxed);
-  if (set == 0) return search_kernels::ChooseKernelsAndCompare(a, b, mode);
   if (set == static_cast<std::int32_t>(KernelSet::kAvx512)) {
-    result = search_kernels::TextCompareAvx512(a, b, mode);
-  } else if (set == static_cast<std::int32_t>(KernelSet::kAvx2)) {
-    result = search_kernels::TextCompareAvx2(a, b, mode);
-  } else
-#endif
-  {
-    result = search_kernels::TextCompareSse2(a, b, mode);
+    return search_kernels::TextCompareAvx512(a, b, mode);
   }
-  return {static_cast<std::int32_t>(static_cast<std::uint32_t>(result)),
-          static_cast<std::int32_t>(result >> 32)};
+  if (set == static_cast<std::int32_t>(KernelSet::kAvx2)) {
+    return search_kernels::TextCompareAvx2(a, b, mode);
+  }
+  if (set == 0) return search_kernels::ChooseKernelsAndCompare(a, b, mode);
+#endif
+  return std::bit_cast<CompareResult>(search_kernels::TextCompareSse2(a, b, mode));
 }
 
 }  // namespace tw

@@ -624,6 +624,15 @@ inline std::uint64_t Packed(int difference, std::size_t p) {
 }
 constexpr std::uint64_t kWalkOn = ~std::uint64_t{0};
 
+// A packed word as the kernels return it (support/search_kernels.h).
+inline CompareWord AsCompareWord(std::uint64_t packed) {
+#if defined(__x86_64__)
+  return {static_cast<std::int32_t>(packed), static_cast<std::int32_t>(packed >> 32)};
+#else
+  return packed;
+#endif
+}
+
 // TextCompare's walk from p (after the first block: from x's next block
 // boundary) up to limit (then kWalkOn, p where it stopped): four blocks per
 // step while they lie within both pages, all four tested at once on the
@@ -744,22 +753,22 @@ found:
 constexpr std::size_t kLongWalk = 64 << 10;
 
 template <typename S, bool kFold>
-TW_WALK_ENTRY __attribute__((noinline)) std::uint64_t CompareOn(const char* a, const char* b,
-                                                                std::size_t from) {
+TW_WALK_ENTRY __attribute__((noinline)) CompareWord CompareOn(const char* a, const char* b,
+                                                              std::size_t from) {
   using Long = typename S::LongWalk;
   if constexpr (std::is_same_v<Long, S>) {
-    return CompareWalk<S, kFold>(a, b, from, kNoLimit);
+    return AsCompareWord(CompareWalk<S, kFold>(a, b, from, kNoLimit));
   } else {
     const std::uint64_t result = CompareWalk<S, kFold>(a, b, from, kLongWalk);
-    if (result != kWalkOn) return result;
-    return CompareWalk<Long, kFold>(a, b, from, kNoLimit);
+    if (result != kWalkOn) return AsCompareWord(result);
+    return AsCompareWord(CompareWalk<Long, kFold>(a, b, from, kNoLimit));
   }
 }
 
 // The first block of both texts, when it lies within both pages, without
 // anything else: short texts end there.
 template <typename S>
-TW_WALK std::uint64_t CompareWith(const char* a, const char* b, std::int32_t mode) {
+TW_WALK CompareWord CompareWith(const char* a, const char* b, std::int32_t mode) {
   std::size_t from = 0;
   if (BlockFitsInPage(a, S::kWidth) && BlockFitsInPage(b, S::kWidth)) {
     const typename S::Vector x = S::Load(a);
@@ -768,7 +777,8 @@ TW_WALK std::uint64_t CompareWith(const char* a, const char* b, std::int32_t mod
         (mode != 0 ? S::template Stops<true>(x, y) : S::template Stops<false>(x, y)) & S::kAll;
     if (stops != 0) {
       const unsigned p = LowestLane(stops);
-      return Packed(static_cast<unsigned char>(a[p]) - static_cast<unsigned char>(b[p]), p);
+      return AsCompareWord(
+          Packed(static_cast<unsigned char>(a[p]) - static_cast<unsigned char>(b[p]), p));
     }
     // On from x's next block boundary, so that x's blocks never straddle two
     // cache lines (the bytes compared again go on).
@@ -805,7 +815,7 @@ TW_WALK std::uint64_t CompareWith(const char* a, const char* b, std::int32_t mod
     return FindPlainBackwardWith<vector_sets::Set>(start, hay, needle, mode);                \
   }                                                                                          \
   Entry __attribute__((noinline))                                                            \
-  std::uint64_t TextCompare##Set(const char* a, const char* b, std::int32_t mode) {          \
+  CompareWord TextCompare##Set(const char* a, const char* b, std::int32_t mode) {            \
     return CompareWith<vector_sets::Set>(a, b, mode);                                        \
   }                                                                                          \
   }
