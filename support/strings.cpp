@@ -620,6 +620,17 @@ void ViewText(int n, const void* text, std::int32_t length) {
   g_ring.outsideSlots = (g_ring.outsideSlots & ~bit) | outside;
 }
 
+// Slot n's origin, and the range the origins lie in.
+void SetOrigin(int n, std::uintptr_t origin) {
+  g_ring.origins[n] = origin;
+  if (n == 0 || origin == 0) return;
+  g_ring.originSlots |= 1u << n;
+  g_ring.extraSlots |= 1u << n;
+  if (g_ring.originLow > g_ring.originHigh) g_ring.originLow = g_ring.originHigh = origin;
+  g_ring.originLow = origin < g_ring.originLow ? origin : g_ring.originLow;
+  g_ring.originHigh = origin > g_ring.originHigh ? origin : g_ring.originHigh;
+}
+
 // The slot after the current one becomes the current one (as
 // ResultSlot(kSlotNext) once the ring is in use); returns its number.
 int StepToNextSlot() {
@@ -663,7 +674,7 @@ ResultSlotRecord* NewElementResult(const char* text, std::int32_t length, std::u
     ClearRecord(n);
   }
   ViewText(n, text, length);
-  SetResultOrigin(slot, origin);
+  SetOrigin(n, origin);
   return slot;
 }
 
@@ -713,14 +724,7 @@ std::uint32_t FieldSerialOf(const ResultSlotRecord* slot) {
 }
 
 void SetResultOrigin(const ResultSlotRecord* slot, std::uintptr_t origin) {
-  const int n = SlotNumber(slot);
-  g_ring.origins[n] = origin;
-  if (n == 0 || origin == 0) return;
-  g_ring.originSlots |= 1u << n;
-  g_ring.extraSlots |= 1u << n;
-  if (g_ring.originLow > g_ring.originHigh) g_ring.originLow = g_ring.originHigh = origin;
-  g_ring.originLow = origin < g_ring.originLow ? origin : g_ring.originLow;
-  g_ring.originHigh = origin > g_ring.originHigh ? origin : g_ring.originHigh;
+  SetOrigin(SlotNumber(slot), origin);
 }
 
 std::uint32_t& ResultFieldSerial(const ResultSlotRecord* slot) {
