@@ -135,11 +135,21 @@ std::uint32_t TextLength(const char* text) {
 // a slot on the stack while the chosen kernel runs, as the routine promises.
 // The kernels may change the upper halves of the YMM registers only. On
 // x86-64 the AVX-512 kernel, which leaves xmm0 alone, is entered directly when
-// the library runs that set (tw::g_kernelSet is 3): no call and no slot; the
-// AVX2 kernel (set 2) is called directly, with the slot.
+// the library runs that set (tw::g_kernelSet is 3): no call and no slot. So is
+// the AVX2 kernel (set 2) where the build compiles it without xmm0
+// (TW_AVX2_LENGTH_KEEPS_XMM0: GCC's -ffixed-xmm0, trace/CMakeLists.txt);
+// clang has no such flag, and its builds call that kernel with the slot.
 #define TW_STRINGIZE2(x) #x
 #define TW_STRINGIZE(x) TW_STRINGIZE2(x)
 #define TW_SYMBOL(name) TW_STRINGIZE(__USER_LABEL_PREFIX__) #name
+
+#if defined(TW_AVX2_LENGTH_KEEPS_XMM0)
+#define TW_ENTER_AVX2_KERNEL(call_suffix) \
+  "  cmp dword ptr [rip+" TW_SYMBOL(_ZN2tw11g_kernelSetE) "], 2\n" \
+  "  je " TW_SYMBOL(_ZN2tw14TextLengthAvx2EPKc) call_suffix "\n"
+#else
+#define TW_ENTER_AVX2_KERNEL(call_suffix) ""
+#endif
 
 #if defined(__x86_64__) && defined(_WIN32)
 // Microsoft x64: the text stays in rcx; 32 bytes of shadow space below the slot.
@@ -151,6 +161,7 @@ asm(".intel_syntax noprefix\n"
     TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) ":\n"
     "  cmp dword ptr [rip+" TW_SYMBOL(_ZN2tw11g_kernelSetE) "], 3\n"
     "  je " TW_SYMBOL(tw_TextLengthAvx512) "\n"
+    TW_ENTER_AVX2_KERNEL("")
     "  sub rsp, 56\n"
     "  movdqu [rsp+32], xmm0\n"
     "  cmp dword ptr [rip+" TW_SYMBOL(_ZN2tw11g_kernelSetE) "], 2\n"
@@ -174,6 +185,7 @@ asm(".intel_syntax noprefix\n"
     TW_SYMBOL(_ZN2tw14TextLengthSse2EPKc) ":\n"
     "  cmp dword ptr [rip+" TW_SYMBOL(_ZN2tw11g_kernelSetE) "], 3\n"
     "  je " TW_SYMBOL(tw_TextLengthAvx512) "\n"
+    TW_ENTER_AVX2_KERNEL("@PLT")
     "  sub rsp, 24\n"
     "  movdqu [rsp], xmm0\n"
     "  cmp dword ptr [rip+" TW_SYMBOL(_ZN2tw11g_kernelSetE) "], 2\n"
