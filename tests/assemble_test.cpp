@@ -567,8 +567,9 @@ TEST_F(AssembleElement, ADestinationThatNamesNoLiveElementIsAClearError) {
   }
 }
 
-// Random assignments of pieces (literals and other elements' texts) to
-// elements, compared with a vector of strings; every owned text is released
+// Random assignments of pieces (literals, and other elements' texts taken as
+// the newest results or by their slots' codes) to elements, compared with a
+// vector of strings; every owned text is released
 // exactly once (the heap counters balance, and the sanitizer lane sees each
 // release).
 TEST_F(AssembleElement, RandomAssignmentsMatchAStringModel) {
@@ -586,17 +587,26 @@ TEST_F(AssembleElement, RandomAssignmentsMatchAStringModel) {
       model[static_cast<std::size_t>(target)] = text;
       continue;
     }
+    // A read before the destination's, named by its slot's code among the
+    // items (the 127 items take the reads after the destination's).
+    const int coded = static_cast<int>(random() % kElements);
+    tw::ArrayElement(kArray, static_cast<std::uint32_t>(coded));
+    const tw::StringArg codedItem = tw::kFirstResultCode + tw::CurrentResultSlot() - 1;
     tw::ArrayElement(kArray, static_cast<std::uint32_t>(target));
     std::vector<tw::StringArg> items;
     std::vector<int> sources;
     std::string expected;
     const int count = 1 + static_cast<int>(random() % 4);
     for (int i = 0; i < count; ++i) {
-      if (random() % 3 == 0) {
+      const std::uint32_t kind = random() % 4;
+      if (kind == 0) {
         const int source = static_cast<int>(random() % kElements);
         sources.push_back(source);
         items.push_back(kNewestResult);
         expected += model[static_cast<std::size_t>(source)];
+      } else if (kind == 1) {
+        items.push_back(codedItem);
+        expected += model[static_cast<std::size_t>(coded)];
       } else {
         const char* literal = kLiterals[random() % 5];
         items.push_back(Arg(literal));
